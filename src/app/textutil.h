@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+namespace kavelon {
+
+// True for a null or empty text, or one of spaces only (tabs and line breaks are not blank).
+bool IsBlank(const QString& value);
+
+// The text without leading and trailing spaces (spaces only).
+QString TrimSpaces(const QString& value);
+
+// True when the computer has a connection to a network beyond itself.
+bool IsOnline();
+
+// The longest text UrlEncode accepts; a longer one gives no result.
+inline constexpr qsizetype kUrlEncodeMaxChars = 16 * 1024 * 1024;
+
+// Form encoding as the portal expects it: space as "+", digits and unaccented letters as
+// they are, NUL dropped, every other Windows-1252 code as "%XX".
+std::optional<QString> UrlEncode(const QString& value);
+
+// Space to "xax" (toMarker) or "xax" back to space: file names travel in that form.
+QString ConvertSpaces(const QString& text, bool toMarker);
+
+// True when the file system has an entry (folder or file) under exactly this path.
+bool DirExists(const QString& path);
+
+// Turns "<p>" into a line break and removes every tag.
+QString StripHtml(const QString& text);
+
+}  // namespace kavelon

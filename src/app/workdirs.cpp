@@ -1,0 +1,58 @@
+#include "app/workdirs.h"
+
+#include <QDir>
+
+#include "app/paths.h"
+#include "app/progress.h"
+#include "app/textutil.h"
+
+namespace kavelon {
+namespace {
+
+bool EnsureFolder(const QString& path) {
+    return DirExists(path) || QDir().mkdir(path);
+}
+
+}  // namespace
+
+void CreateWorkDirs(QString& directory) {
+    if (IsBlank(directory)) return;
+    EnsureTrailingSeparator(directory);
+    if (!DirExists(directory)) return;
+    for (const QString& folder :
+         {kFolderIcm, kFolderIcb, kFolderTemp, kFolderVerzonden, kFolderLogfiles})
+        EnsureFolder(directory + folder);
+}
+
+bool InlogControle(const QString& directory, ProgressSink& progress) {
+    if (IsBlank(directory)) {
+        progress.SchrijfVoortgang(
+            QStringLiteral("Om ICM-oders te versturen moet u in het instellingen scherm uw ICM "
+                           "directory opgegeven."),
+            kRood, false);
+        return false;
+    }
+    if (!DirExists(directory + kFolderIcm)) {
+        progress.SchrijfVoortgang(QStringLiteral("Op uw systeem is de directory '") + directory +
+                                      QStringLiteral("icm' niet aanwezig."),
+                                  kRood, false);
+        return false;
+    }
+    bool result = true;
+    for (const QString& folder : {kFolderVerzonden, kFolderIcb}) {
+        if (EnsureFolder(directory + folder)) continue;
+        result = false;
+        progress.SchrijfVoortgang(
+            QStringLiteral("Voor het verzenden van ICM-berichten moet de directory '") + directory +
+                folder + QStringLiteral("' aanwezig zijn."),
+            kRood, false);
+    }
+    return result;
+}
+
+QStringList ListMessageFiles(const QString& folder, const QString& extension) {
+    const QDir dir(folder, QStringLiteral("*.") + extension, QDir::NoSort, QDir::Files);
+    return dir.entryList();
+}
+
+}  // namespace kavelon
