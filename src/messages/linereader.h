@@ -3,12 +3,15 @@
 #include <QByteArray>
 #include <QString>
 
+#include <utility>
+
 namespace kavelon {
 
 // Reads a Windows-1252 message text line by line. A line ends at CR LF or at a lone CR;
 // a lone LF stays inside the line; a last line without an ending is a line too.
 class LineReader {
   public:
+    LineReader() = default;
     explicit LineReader(QByteArray bytes) : bytes_(std::move(bytes)) {}
 
     // Reads the whole file; false when it cannot be opened.

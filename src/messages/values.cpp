@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -70,6 +72,36 @@ class NumberScanner {
     std::string out_;
 };
 
+// Whether a scanned number that did not convert is too large (rather than too small): its
+// first significant digit stands at or above the units.
+bool IsOverflow(const std::string& number) {
+    std::size_t i = (number[0] == '+' || number[0] == '-') ? 1 : 0;
+    long long position = 0;  // decimal exponent of the first significant digit
+    bool found = false;
+    for (; i < number.size() && std::isdigit(static_cast<unsigned char>(number[i])); ++i) {
+        if (found)
+            ++position;
+        else if (number[i] != '0')
+            found = true;
+    }
+    if (i < number.size() && number[i] == '.') {
+        for (++i; i < number.size() && std::isdigit(static_cast<unsigned char>(number[i])); ++i) {
+            if (!found) {
+                --position;
+                if (number[i] != '0') found = true;
+            }
+        }
+    }
+    long long exponent = 0;
+    if (i < number.size()) {  // the exponent, saturated far beyond any double
+        const bool negative = number[i + 1] == '-';
+        for (i += (number[i + 1] == '+' || negative) ? 2 : 1; i < number.size(); ++i)
+            exponent = std::min(exponent * 10 + (number[i] - '0'), 100000000LL);
+        if (negative) exponent = -exponent;
+    }
+    return found && position + exponent >= 0;
+}
+
 constexpr int kSignificantDigits = 15;
 
 }  // namespace
@@ -77,8 +109,13 @@ constexpr int kSignificantDigits = 15;
 double NumericValue(const QString& text) {
     const std::string number = NumberScanner(text).scan();
     if (number.empty()) return 0;
-    // Independent of the process locale; an exponent too large gives an infinity.
-    return QByteArray::fromStdString(number).toDouble();
+    // Independent of the process locale.
+    bool ok = false;
+    const double value = QByteArray::fromStdString(number).toDouble(&ok);
+    if (ok) return value;
+    // Out of range: a number too large gives an infinity, one too small gives 0.
+    const double magnitude = IsOverflow(number) ? std::numeric_limits<double>::infinity() : 0.0;
+    return number[0] == '-' ? -magnitude : magnitude;
 }
 
 QString PlainNumberDisplay(double value, const QLocale& locale) {
@@ -88,6 +125,8 @@ QString PlainNumberDisplay(double value, const QLocale& locale) {
 }
 
 QString TwoDecimalDisplay(double value, const QLocale& locale) {
+    // What rounds to zero shows as zero, without a minus sign.
+    if (std::abs(value) < 0.005) value = 0.0;
     QLocale grouped = locale;
     grouped.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
     return grouped.toString(value, 'f', 2);
