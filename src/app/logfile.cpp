@@ -1,0 +1,40 @@
+#include "app/logfile.h"
+
+#include <QSaveFile>
+
+#include "app/codec.h"
+#include "app/paths.h"
+#include "app/textutil.h"
+#include "app/workdirs.h"
+
+namespace kavelon {
+
+QString LogFileName(const QDateTime& moment) {
+    return QStringLiteral("Log") + moment.toString(QStringLiteral("yyyyMMddhhmmss")) +
+           QStringLiteral(".txt");
+}
+
+QByteArray LogFileContent(const QDateTime& created, const QStringList& progressLines) {
+    const QString crlf = QStringLiteral("\r\n");
+    QString text = QStringLiteral("Logfile van Rilvost Kavelon") + crlf;
+    text += QStringLiteral("Aangemaakt op: ") +
+            created.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss")) + crlf;
+    for (const QString& line : progressLines) text += line + crlf;
+    text += crlf;
+    return EncodeCp1252(text);
+}
+
+bool WriteLogFile(QString& directory, const QStringList& progressLines, QString* writtenPath) {
+    if (IsBlank(directory)) return false;
+    EnsureTrailingSeparator(directory);
+    const QString path =
+        directory + kFolderLogfiles + kPathSep + LogFileName(QDateTime::currentDateTime());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    file.write(LogFileContent(QDateTime::currentDateTime(), progressLines));
+    if (!file.commit()) return false;
+    if (writtenPath) *writtenPath = path;
+    return true;
+}
+
+}  // namespace kavelon

@@ -1,0 +1,49 @@
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "app/browser.h"
+#include "app/frmsendicm.h"
+#include "app/settings.h"
+
+using namespace kavelon;
+
+namespace {
+
+// An unattended run started by a scheduler has no display: it runs offscreen.
+void ChooseUnattendedPlatform(const QStringList& arguments) {
+    if (!FrmSendIcm::IsAutoArgument(arguments)) return;
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) return;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+QStringList Arguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const QStringList arguments = Arguments(argc, argv);
+    ChooseUnattendedPlatform(arguments);
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Kavelon"));
+    QCoreApplication::setApplicationName(kProgramTitle);
+
+    Settings settings = ReadSettings(SettingsStore());
+    CompanionBrowser browser([](const QString& address) {
+        return QDesktopServices::openUrl(QUrl::fromUserInput(address));
+    });
+
+    MainWindowParts parts;
+    parts.settings = &settings;
+    parts.browser = &browser;
+    FrmSendIcm window(std::move(parts), arguments);
+    QObject::connect(&window, &FrmSendIcm::unattendedRunFinished, &app,
+                     [](int status) { QCoreApplication::exit(status); });
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,91 @@
+#include "messages/messagelist.h"
+
+#include <QFile>
+
+#include "app/paths.h"
+#include "app/progress.h"
+#include "app/textutil.h"
+#include "app/workdirs.h"
+
+namespace kavelon {
+
+const TabLayout& LayoutOf(MessageTab tab) {
+    static const TabLayout kOpenstaand{kFolderIcm,
+                                       QStringLiteral("icm"),
+                                       false,
+                                       {{QStringLiteral("Naam"), 2000},
+                                        {QStringLiteral("Referentie"), 4000},
+                                        {QStringLiteral("Debiteurennummer"), 1600}},
+                                       QStringLiteral("Openstaande orders in "),
+                                       QStringLiteral("ICM"),
+                                       QStringLiteral("Er zijn geen openstaande orders aanwezig"),
+                                       true};
+    static const TabLayout kBevestigingen{
+        kFolderIcb,
+        QStringLiteral("icb"),
+        true,
+        {{QStringLiteral("Naam"), 1800},
+         {QStringLiteral("Referentie"), 2500},
+         {QStringLiteral("Ordernummer"), 1200},
+         {QStringLiteral("Leverdatum"), 1100},
+         {QStringLiteral("Debiteurennr."), 1200}},
+        QStringLiteral("Orderbevestigingen in "),
+        QStringLiteral("ICB"),
+        QStringLiteral("Er zijn geen orderbevestigingen aanwezig"),
+        false};
+    static const TabLayout kVerzonden{kFolderVerzonden,
+                                      QStringLiteral("icm"),
+                                      false,
+                                      kOpenstaand.columns,
+                                      QStringLiteral("Verzonden orders in "),
+                                      QStringLiteral("Verzonden"),
+                                      QStringLiteral("Er zijn geen verzonden orders aanwezig"),
+                                      true};
+    switch (tab) {
+        case MessageTab::Bevestigingen:
+            return kBevestigingen;
+        case MessageTab::Verzonden:
+            return kVerzonden;
+        case MessageTab::Openstaand:
+            break;
+    }
+    return kOpenstaand;
+}
+
+QStringList CellsOf(MessageTab tab, const BerichtInfo& info) {
+    if (tab == MessageTab::Bevestigingen)
+        return {info.strRef, info.strOrderNr, info.strDatum, info.strDebNr};
+    return {info.strRef, info.strDebNr};
+}
+
+QString FolderOf(const QString& directory, MessageTab tab) {
+    return directory + LayoutOf(tab).folder + kPathSep;
+}
+
+Listing ListMessages(const QString& directory, MessageTab tab, EventPump* pump) {
+    const TabLayout& layout = LayoutOf(tab);
+    Listing listing;
+    if (IsBlank(directory) || !DirExists(directory + layout.folder)) return listing;
+    listing.folderFound = true;
+    const QStringList names = ListMessageFiles(directory + layout.folder, layout.extension);
+    listing.rows.reserve(names.size());
+    for (const QString& name : names) {
+        listing.rows.append(
+            {name, GetBerichtInfo(directory, name, layout.folder, layout.blnTotaal)});
+        if (pump) pump->ProcessPendingEvents();
+    }
+    return listing;
+}
+
+QString StatusText(const QString& directory, MessageTab tab, bool hasRows) {
+    const TabLayout& layout = LayoutOf(tab);
+    if (!hasRows) return layout.statusEmpty;
+    return layout.statusWithRows + directory + layout.folderWord + kPathSep;
+}
+
+bool VerwijderFile(const QString& directory, MessageTab tab, const QString& name) {
+    if (name.isEmpty() || name.contains(kPathSep)) return false;
+    return QFile::remove(FolderOf(directory, tab) + name);
+}
+
+}  // namespace kavelon

@@ -1,0 +1,1 @@
+kavelon_add_test(tst_messages_orderpage tst_messages_orderpage.cpp)
