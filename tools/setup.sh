@@ -6,8 +6,10 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6network6
+  qt6-webengine-dev
   libsqlite3-dev sqlite3 openssl ca-certificates
-  util-linux iproute2
+  fonts-dejavu-core xvfb xauth
+  util-linux iproute2 e2fsprogs
 )
 
 missing=()

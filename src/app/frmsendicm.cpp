@@ -77,6 +77,9 @@ FrmSendIcm::FrmSendIcm(MainWindowParts parts, const QStringList& arguments, QWid
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(536, 496);
+    QFont small = font();
+    small.setPixelSize(11);  // the window was drawn for a small dialog font
+    setFont(small);
     BuildControls();
     if (IsAutoArgument(arguments)) {
         AutoMode = true;
@@ -167,7 +170,7 @@ void FrmSendIcm::BuildFooter() {
     auto* picture2 = Place<QLabel>(this, "Picture2", 0, 468, 535, 27);
     picture2->setPixmap(FooterStrip(picture2->size()));
     QFont small = font();
-    small.setPixelSize(11);
+    small.setPixelSize(10);
     lblAdres2_ = Place<QLabel>(picture2, "lblAdres2", 8, 4, 179, 13);
     lblAdres2_->setFont(small);
     lblAdres2_->setText(QStringLiteral("e-mail: verkoop@rilvost.nl"));
@@ -391,6 +394,7 @@ void FrmSendIcm::ShowRows(MessageTab tab, const Listing& listing) {
 
     const bool hasRows = !items.isEmpty();
     lblMelding_->setText(StatusText(settings_.Directory, tab, hasRows));
+    lblMelding_->setToolTip(lblMelding_->text());
     SetListButtons(hasRows);
 }
 

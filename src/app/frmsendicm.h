@@ -18,6 +18,7 @@ class QTreeWidgetItem;
 
 namespace kavelon {
 
+class AccountStore;
 class Browser;
 class ProgressBox;
 
@@ -26,6 +27,7 @@ class ProgressBox;
 struct MainWindowParts {
     Settings* settings = nullptr;        // the ten settings in memory, shared by all windows
     Browser* browser = nullptr;          // the shared browser window
+    AccountStore* database = nullptr;    // the open account database
     std::function<void()> openSettings;  // shows the settings window modally
     // The bodies of the send and the fetch action, run inside the action frame.
     std::function<void(ProgressSink&, EventPump&)> verzenden;

@@ -2,8 +2,10 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "accounts/accountstore.h"
 #include "app/browser.h"
 #include "app/frmsendicm.h"
+#include "app/msgbox.h"
 #include "app/settings.h"
 
 using namespace kavelon;
@@ -33,6 +35,13 @@ int main(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Kavelon"));
     QCoreApplication::setApplicationName(kProgramTitle);
 
+    MsgBox::setUnattended(FrmSendIcm::IsAutoArgument(arguments));
+
+    // Without its accounts the program still lists and shows messages; a send reports them missing.
+    AccountStore database;
+    QString databaseError;
+    if (!OpenDebiteurDatabase(database, databaseError)) MsgBox::Warn(nullptr, databaseError);
+
     Settings settings = ReadSettings(SettingsStore());
     CompanionBrowser browser([](const QString& address) {
         return QDesktopServices::openUrl(QUrl::fromUserInput(address));
@@ -41,6 +50,7 @@ int main(int argc, char** argv) {
     MainWindowParts parts;
     parts.settings = &settings;
     parts.browser = &browser;
+    parts.database = &database;
     FrmSendIcm window(std::move(parts), arguments);
     QObject::connect(&window, &FrmSendIcm::unattendedRunFinished, &app,
                      [](int status) { QCoreApplication::exit(status); });

@@ -38,6 +38,9 @@ class MainWindowTest : public QObject {
     void busyMainDirectorySkipsTheBody();
     void closeWaitsForTheRunningAction();
     void unattendedRunWritesItsLog();
+    void viewWritesThePageOfTheHighlightedMessage_data();
+    void viewWritesThePageOfTheHighlightedMessage();
+    void viewNeedsAHighlightedRow();
 
   private:
     std::unique_ptr<FrmSendIcm> open(const QStringList& arguments = {"kavelon"});
@@ -138,6 +141,15 @@ void MainWindowTest::windowLayoutAndTitle() {
     QCOMPARE(tabs->count(), 3);
     QCOMPARE(tabs->tabText(1), QString("Orderbevestigingen"));
     QVERIFY(!control<QWidget>(*w, "rtbVoortgang")->isVisibleTo(w.get()));
+
+    // KAVELON_SCREENSHOT=file.png keeps a picture of the window to hold against the layout.
+    if (qEnvironmentVariableIsSet("KAVELON_SCREENSHOT")) {
+        addOrder("icm", "order 1.icm", "Bestelling week 49", "100200");
+        control<QToolButton>(*w, "cmdRefresh")->click();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(w->grab().save(qEnvironmentVariable("KAVELON_SCREENSHOT")));
+    }
 }
 
 void MainWindowTest::autoArgument_data() {
@@ -451,6 +463,58 @@ void MainWindowTest::unattendedRunWritesItsLog() {
                 .match(QString::fromLatin1(lines.value(1)))
                 .hasMatch());
     QCOMPARE(lines.mid(2), QList<QByteArray>({"\r", "verzonden\r", "\r", ""}));
+}
+
+void MainWindowTest::viewWritesThePageOfTheHighlightedMessage_data() {
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("sample");
+    QTest::newRow("pending order") << 0 << "icm"
+                                   << "order-full.icm";
+    QTest::newRow("confirmation") << 1 << "icb"
+                                  << "confirmation-full.icb";
+    QTest::newRow("sent order") << 2 << "verzonden"
+                                << "order-full.icm";
+    QTest::newRow("broken order") << 0 << "icm"
+                                  << "order-broken-lines.icm";
+}
+
+void MainWindowTest::viewWritesThePageOfTheHighlightedMessage() {
+    QFETCH(int, tab);
+    QFETCH(QString, folder);
+    QFETCH(QString, sample);
+    QLocale::setDefault(QLocale(QLocale::Dutch, QLocale::Netherlands));
+    const QString samples = QStringLiteral(KAVELON_TEST_DATA "/pages/");
+    QDir(main_).mkdir(folder);
+    QVERIFY(QFile::copy(samples + sample, main_ + folder + "/" + sample));
+    auto w = open();
+    w->show();
+    QTRY_VERIFY(!w->FirstActivation);
+    control<QTabBar>(*w, "tabDir")->setCurrentIndex(tab);
+    QTreeWidget* l = list(*w);
+    QCOMPARE(l->topLevelItemCount(), 1);
+    l->setCurrentItem(l->topLevelItem(0));
+    QDir(main_ + "temp").removeRecursively();  // the view makes its folder again
+    const QPoint row = l->visualItemRect(l->topLevelItem(0)).center();
+    QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, row);
+    QTest::mouseDClick(l->viewport(), Qt::LeftButton, {}, row);
+
+    QFile page(main_ + "temp/Temp.html");
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    QFile golden(samples + QFileInfo(sample).completeBaseName() + ".html");
+    QVERIFY(golden.open(QIODevice::ReadOnly));
+    QCOMPARE(page.readAll(), golden.readAll());
+    QLocale::setDefault(QLocale::system());
+}
+
+void MainWindowTest::viewNeedsAHighlightedRow() {
+    addOrder("icm", "a.icm", "A", "1");
+    auto w = open();
+    MsgBox::setNextAnswer(QMessageBox::Ok);
+    control<QToolButton>(*w, "cmdBekijken")->click();
+    QCOMPARE(MsgBox::shownTexts(),
+             QStringList({"Selecteer eerst een order die weergegeven moet worden!"}));
+    QVERIFY(!QFileInfo::exists(main_ + "temp/Temp.html"));
 }
 
 QTEST_MAIN(MainWindowTest)
