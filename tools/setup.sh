@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6network6
-  qt6-webengine-dev
+  qt6-webengine-dev libqt6webenginecore6-bin
   libsqlite3-dev sqlite3 openssl ca-certificates
   fonts-dejavu-core xvfb xauth
   util-linux iproute2 e2fsprogs

@@ -1,0 +1,451 @@
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "app/browser.h"
+
+using namespace kavelon;
+
+// Drives the real kavelon-browser, started by CompanionBrowser as the program starts it, on a
+// socket of its own per test. Every companion a test starts is ended in cleanup().
+class BrowserTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void addressesBecomeUrls();
+    void programFromEnvironment();
+    void programBesideOrOnPath();
+    void socketNameFromEnvironment();
+    void twoCallsShareOneWindow();
+    void closedWindowIsReplacedByNewOne();
+    void callRightAfterCloseGetsNewWindow();
+    void newWindowOpensWindowOfItsOwn();
+    void sharedWindowReopensBesideOtherWindows();
+    void fileNameWithSpecialCharacters();
+    void staleSocketIsReplaced();
+    void secondCompanionLeavesFirstAlone();
+    void fallbackWhenProgramIsMissing();
+    void fallbackForOtherAddresses();
+    void blankAddressShowsNothing();
+    void companionRefusesBadRequests();
+
+  private:
+    QString WritePage(const QString& name, const QString& title);
+    // The status of the running companion; remembers its process for cleanup().
+    CompanionStatus RequireStatus();
+    // The shared window of that status; empty values when there is none.
+    BrowserWindowState Shared() { return RequireStatus().shared().value_or(BrowserWindowState{}); }
+    CompanionBrowser& browser() { return *browser_; }
+
+    QTemporaryDir dir_;
+    QString pageA_;
+    QString pageB_;
+    QString pageC_;
+    int run_ = 0;
+    std::unique_ptr<CompanionBrowser> browser_;
+    QStringList fallbackCalls_;
+    QSet<qint64> pids_;
+};
+
+namespace {
+
+// Gone, or a zombie that nobody has reaped yet.
+bool ProcessGone(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || close + 2 >= line.size() || line.at(close + 2) == 'Z' ||
+           line.at(close + 2) == 'X';
+}
+
+QUrl FileUrl(const QString& path) {
+    return QUrl::fromLocalFile(path);
+}
+
+}  // namespace
+
+void BrowserTest::initTestCase() {
+    QVERIFY(dir_.isValid());
+    QVERIFY(QFileInfo(QStringLiteral(KAVELON_BROWSER_PATH)).isExecutable());
+    pageA_ = WritePage(QStringLiteral("a.html"), QStringLiteral("Pagina A"));
+    pageB_ = WritePage(QStringLiteral("b.html"), QStringLiteral("Pagina B"));
+    pageC_ = WritePage(QStringLiteral("order 12 #3.html"), QStringLiteral("Pagina C"));
+}
+
+QString BrowserTest::WritePage(const QString& name, const QString& title) {
+    const QString path = dir_.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return {};
+    file.write(QStringLiteral("<html><head><title>%1</title></head><body><p>%1</p></body></html>")
+                   .arg(title)
+                   .toUtf8());
+    return path;
+}
+
+void BrowserTest::init() {
+    fallbackCalls_.clear();
+    browser_ = std::make_unique<CompanionBrowser>([this](const QString& url) {
+        fallbackCalls_.append(url);
+        return true;
+    });
+    browser_->setProgram(QStringLiteral(KAVELON_BROWSER_PATH));
+    browser_->setSocketName(dir_.filePath(QStringLiteral("socket-%1").arg(++run_)));
+}
+
+void BrowserTest::cleanup() {
+    if (const std::optional<CompanionStatus> status = browser_->Status()) pids_.insert(status->pid);
+    browser_->Quit();
+    for (const qint64 pid : std::as_const(pids_)) {
+        if (QTest::qWaitFor([pid] { return ProcessGone(pid); }, 10000)) continue;
+        ::kill(pid_t(pid), SIGKILL);
+        QVERIFY2(QTest::qWaitFor([pid] { return ProcessGone(pid); }, 10000),
+                 "a companion did not end");
+    }
+    pids_.clear();
+}
+
+CompanionStatus BrowserTest::RequireStatus() {
+    const std::optional<CompanionStatus> status = browser_->Status();
+    if (!status) {
+        QTest::qFail("the companion does not answer", __FILE__, __LINE__);
+        return {};
+    }
+    pids_.insert(status->pid);
+    return *status;
+}
+
+void BrowserTest::addressesBecomeUrls() {
+    QCOMPARE(BrowserUrl(pageC_), FileUrl(pageC_));
+    QCOMPARE(BrowserUrl(QStringLiteral("  ") + pageA_ + QStringLiteral(" ")), FileUrl(pageA_));
+    QCOMPARE(BrowserUrl(QStringLiteral("https://portal.example.nl/orders.aspx?nr=1&u=a b")),
+             QUrl(QStringLiteral("https://portal.example.nl/orders.aspx?nr=1&u=a%20b")));
+    QCOMPARE(BrowserUrl(QStringLiteral("www.example.nl")),
+             QUrl(QStringLiteral("http://www.example.nl")));
+    QVERIFY(!BrowserUrl(QString()).isValid());
+    QVERIFY(!BrowserUrl(QStringLiteral("   ")).isValid());
+
+    // A relative path that exists is a file of the current folder.
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_.path()));
+    const QUrl relative = BrowserUrl(QStringLiteral("b.html"));
+    QVERIFY(QDir::setCurrent(previous));
+    QCOMPARE(relative, FileUrl(pageB_));
+}
+
+void BrowserTest::programFromEnvironment() {
+    const QByteArray previous = qgetenv("KAVELON_BROWSER");
+    qputenv("KAVELON_BROWSER", "/opt/elders/kavelon-browser");
+    const QString found = CompanionBrowser::FindProgram();
+    const QString constructed = CompanionBrowser().program();
+    if (previous.isNull()) {
+        qunsetenv("KAVELON_BROWSER");
+    } else {
+        qputenv("KAVELON_BROWSER", previous);
+    }
+    QCOMPARE(found, QStringLiteral("/opt/elders/kavelon-browser"));
+    QCOMPARE(constructed, found);
+}
+
+// Runs a copy of this test program in another folder; it prints what FindProgram answers.
+static QString FindProgramFrom(const QString& folder, const QString& path) {
+    const QString copy = QDir(folder).filePath(QStringLiteral("tst_app_browser"));
+    if (!QFile::exists(copy) && !QFile::copy(QCoreApplication::applicationFilePath(), copy))
+        return QStringLiteral("(no copy)");
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("KAVELON_BROWSER"));
+    environment.insert(QStringLiteral("PATH"), path);
+    probe.setProcessEnvironment(environment);
+    probe.start(copy, {QStringLiteral("--find-program")});
+    if (!probe.waitForFinished(30000)) return QStringLiteral("(no answer)");
+    return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
+}
+
+void BrowserTest::programBesideOrOnPath() {
+    const QString beside = dir_.filePath(QStringLiteral("beside"));
+    const QString onPath = dir_.filePath(QStringLiteral("onpath"));
+    QVERIFY(QDir().mkpath(beside));
+    QVERIFY(QDir().mkpath(onPath));
+    for (const QString& folder : {beside, onPath}) {
+        QFile program(QDir(folder).filePath(QStringLiteral("kavelon-browser")));
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.write("#!/bin/sh\n");
+        program.close();
+        QVERIFY(program.setPermissions(program.permissions() | QFile::ExeOwner));
+    }
+    QCOMPARE(FindProgramFrom(beside, onPath), QDir(beside).filePath("kavelon-browser"));
+
+    const QString alone = dir_.filePath(QStringLiteral("alone"));
+    QVERIFY(QDir().mkpath(alone));
+    QCOMPARE(FindProgramFrom(alone, onPath), QDir(onPath).filePath("kavelon-browser"));
+    QCOMPARE(FindProgramFrom(alone, dir_.filePath(QStringLiteral("nowhere"))), QString());
+}
+
+void BrowserTest::socketNameFromEnvironment() {
+    const QByteArray previous = qgetenv("KAVELON_BROWSER_SOCKET");
+    qunsetenv("KAVELON_BROWSER_SOCKET");
+    const QString perUser = companion::SocketName();
+    qputenv("KAVELON_BROWSER_SOCKET", "/tmp/elders.sock");
+    const QString overridden = companion::SocketName();
+    const QString constructed = CompanionBrowser().socketName();
+    if (previous.isNull()) {
+        qunsetenv("KAVELON_BROWSER_SOCKET");
+    } else {
+        qputenv("KAVELON_BROWSER_SOCKET", previous);
+    }
+    QVERIFY(perUser.contains(QStringLiteral("kavelon-browser")));
+    QCOMPARE(overridden, QStringLiteral("/tmp/elders.sock"));
+    QCOMPARE(constructed, overridden);
+}
+
+void BrowserTest::twoCallsShareOneWindow() {
+    QVERIFY(!browser().Status());
+    browser().OpenInBrowser(pageA_);
+    const CompanionStatus first = RequireStatus();
+    QCOMPARE(first.windows.size(), 1);
+    QVERIFY(first.shared());
+    QCOMPARE(first.shared()->width, 750);
+    QCOMPARE(first.shared()->height, 500);
+    QVERIFY(first.shared()->visible);
+    QCOMPARE(first.shared()->requested, FileUrl(pageA_));
+    QTRY_COMPARE_WITH_TIMEOUT(Shared().title, QStringLiteral("Pagina A"), 30000);
+
+    browser().OpenInBrowser(pageB_);
+    const CompanionStatus second = RequireStatus();
+    QCOMPARE(second.pid, first.pid);
+    QCOMPARE(second.windows.size(), 1);
+    QVERIFY(second.shared());
+    QCOMPARE(second.shared()->requested, FileUrl(pageB_));
+    QTRY_COMPARE_WITH_TIMEOUT(Shared().url, FileUrl(pageB_), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(Shared().title, QStringLiteral("Pagina B"), 30000);
+    QVERIFY(fallbackCalls_.isEmpty());
+}
+
+void BrowserTest::closedWindowIsReplacedByNewOne() {
+    browser().OpenInBrowser(pageA_);
+    const CompanionStatus first = RequireStatus();
+    QCOMPARE(first.windows.size(), 1);
+
+    // With its last window closed the companion ends.
+    QVERIFY(browser().CloseSharedWindow());
+    QVERIFY(QTest::qWaitFor([&] { return ProcessGone(first.pid); }, 10000));
+    QVERIFY(!browser().Status());
+
+    browser().OpenInBrowser(pageB_);
+    const CompanionStatus second = RequireStatus();
+    QVERIFY(second.pid != first.pid);
+    QCOMPARE(second.windows.size(), 1);
+    QVERIFY(second.shared());
+    QCOMPARE(second.shared()->width, 750);
+    QCOMPARE(second.shared()->height, 500);
+    QCOMPARE(second.shared()->requested, FileUrl(pageB_));
+    QVERIFY(fallbackCalls_.isEmpty());
+}
+
+void BrowserTest::callRightAfterCloseGetsNewWindow() {
+    browser().OpenInBrowser(pageA_);
+    const CompanionStatus first = RequireStatus();
+    QVERIFY(browser().CloseSharedWindow());
+    // No waiting for the old companion to end: the call must still get a window.
+    browser().OpenInBrowser(pageB_);
+    const CompanionStatus second = RequireStatus();
+    QVERIFY(second.pid != first.pid);
+    QCOMPARE(second.windows.size(), 1);
+    QCOMPARE(second.shared()->width, 750);
+    QCOMPARE(second.shared()->height, 500);
+    QCOMPARE(second.shared()->requested, FileUrl(pageB_));
+    QVERIFY(fallbackCalls_.isEmpty());
+}
+
+void BrowserTest::newWindowOpensWindowOfItsOwn() {
+    browser().OpenInBrowser(pageA_);
+    browser().OpenInNewWindow(pageB_);
+    CompanionStatus status = RequireStatus();
+    QCOMPARE(status.windows.size(), 2);
+    QCOMPARE(status.shared()->requested, FileUrl(pageA_));
+    const BrowserWindowState own = status.windows.at(1);
+    QVERIFY(!own.shared);
+    QVERIFY(own.visible);
+    QCOMPARE(own.width, 750);
+    QCOMPARE(own.height, 500);
+    QCOMPARE(own.requested, FileUrl(pageB_));
+
+    // Each call opens another window; the shared one keeps its page.
+    browser().OpenInNewWindow(pageC_);
+    status = RequireStatus();
+    QCOMPARE(status.windows.size(), 3);
+    QCOMPARE(status.shared()->requested, FileUrl(pageA_));
+    QCOMPARE(status.windows.at(2).requested, FileUrl(pageC_));
+
+    browser().OpenInBrowser(pageC_);
+    status = RequireStatus();
+    QCOMPARE(status.windows.size(), 3);
+    QCOMPARE(status.shared()->requested, FileUrl(pageC_));
+    QCOMPARE(status.windows.at(1).requested, FileUrl(pageB_));
+    QVERIFY(fallbackCalls_.isEmpty());
+}
+
+void BrowserTest::sharedWindowReopensBesideOtherWindows() {
+    // A window of its own keeps the companion running after the shared window is closed.
+    browser().OpenInNewWindow(pageA_);
+    browser().OpenInBrowser(pageB_);
+    const CompanionStatus first = RequireStatus();
+    QCOMPARE(first.windows.size(), 2);
+    QVERIFY(browser().CloseSharedWindow());
+    const CompanionStatus closed = RequireStatus();
+    QCOMPARE(closed.pid, first.pid);
+    QCOMPARE(closed.windows.size(), 1);
+    QVERIFY(!closed.shared());
+    QVERIFY(!browser().CloseSharedWindow());
+
+    browser().OpenInBrowser(pageC_);
+    const CompanionStatus reopened = RequireStatus();
+    QCOMPARE(reopened.pid, first.pid);
+    QCOMPARE(reopened.windows.size(), 2);
+    QVERIFY(reopened.shared());
+    QCOMPARE(reopened.shared()->width, 750);
+    QCOMPARE(reopened.shared()->height, 500);
+    QCOMPARE(reopened.shared()->requested, FileUrl(pageC_));
+}
+
+void BrowserTest::fileNameWithSpecialCharacters() {
+    browser().OpenInBrowser(pageC_);
+    QCOMPARE(Shared().requested, FileUrl(pageC_));
+    QTRY_COMPARE_WITH_TIMEOUT(Shared().title, QStringLiteral("Pagina C"), 30000);
+    QVERIFY(fallbackCalls_.isEmpty());
+}
+
+void BrowserTest::staleSocketIsReplaced() {
+    // A socket file that nobody listens on, as a killed companion leaves it.
+    const QByteArray path = QFile::encodeName(browser().socketName());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    QVERIFY(size_t(path.size()) < sizeof(address.sun_path));
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+    QVERIFY(QFileInfo::exists(browser().socketName()));
+    QVERIFY(!browser().Status());
+
+    browser().OpenInBrowser(pageA_);
+    const CompanionStatus status = RequireStatus();
+    QCOMPARE(status.windows.size(), 1);
+    QCOMPARE(status.shared()->requested, FileUrl(pageA_));
+    QVERIFY(fallbackCalls_.isEmpty());
+}
+
+void BrowserTest::secondCompanionLeavesFirstAlone() {
+    browser().OpenInBrowser(pageA_);
+    const CompanionStatus first = RequireStatus();
+
+    QProcess second;
+    second.start(QStringLiteral(KAVELON_BROWSER_PATH),
+                 {companion::kOptionSocket, browser().socketName()});
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+
+    const CompanionStatus after = RequireStatus();
+    QCOMPARE(after.pid, first.pid);
+    QCOMPARE(after.windows.size(), 1);
+    QCOMPARE(after.shared()->requested, FileUrl(pageA_));
+}
+
+void BrowserTest::fallbackWhenProgramIsMissing() {
+    browser().setProgram(dir_.filePath(QStringLiteral("missing/kavelon-browser")));
+    browser().OpenInBrowser(pageA_);
+    QCOMPARE(fallbackCalls_, QStringList{FileUrl(pageA_).toString(QUrl::FullyEncoded)});
+    browser().OpenInNewWindow(QStringLiteral("https://www.example.nl/contact"));
+    QCOMPARE(fallbackCalls_.size(), 2);
+    QCOMPARE(fallbackCalls_.at(1), QStringLiteral("https://www.example.nl/contact"));
+    QVERIFY(!browser().Status());
+
+    // No program at all: the fallback too.
+    browser().setProgram(QString());
+    browser().OpenInBrowser(pageB_);
+    QCOMPARE(fallbackCalls_.size(), 3);
+    QCOMPARE(fallbackCalls_.at(2), FileUrl(pageB_).toString(QUrl::FullyEncoded));
+}
+
+void BrowserTest::fallbackForOtherAddresses() {
+    // The companion shows web pages and files only; the desktop gets the rest.
+    browser().OpenInBrowser(QStringLiteral("mailto:verkoop@rilvost.nl"));
+    QCOMPARE(fallbackCalls_, QStringList{QStringLiteral("mailto:verkoop@rilvost.nl")});
+    QVERIFY(!browser().Status());
+    browser().OpenInNewWindow(QStringLiteral("ftp://ftp.example.nl/"));
+    QCOMPARE(fallbackCalls_.size(), 2);
+    QCOMPARE(fallbackCalls_.at(1), QStringLiteral("ftp://ftp.example.nl/"));
+    QVERIFY(!browser().Status());
+}
+
+void BrowserTest::blankAddressShowsNothing() {
+    browser().OpenInBrowser(QStringLiteral("   "));
+    browser().OpenInNewWindow(QString());
+    QVERIFY(fallbackCalls_.isEmpty());
+    QVERIFY(!browser().Status());
+}
+
+// One raw request line to the companion and its reply.
+static QJsonObject Exchange(const QString& socketName, const QByteArray& line) {
+    QLocalSocket socket;
+    socket.connectToServer(socketName);
+    if (!socket.waitForConnected(5000)) return {};
+    socket.write(line);
+    while (!socket.canReadLine() && socket.waitForReadyRead(10000)) {
+    }
+    return QJsonDocument::fromJson(socket.readLine()).object();
+}
+
+void BrowserTest::companionRefusesBadRequests() {
+    browser().OpenInBrowser(pageA_);
+    const QString name = browser().socketName();
+    const QJsonObject ftp = Exchange(name, R"({"command":"open","url":"ftp://ftp.example.nl/"})"
+                                           "\n");
+    QCOMPARE(ftp.value("ok"), QJsonValue(false));
+    QVERIFY(!ftp.value("error").toString().isEmpty());
+    QCOMPARE(Exchange(name, "{\"command\":\"open-new\",\"url\":\"http://\"}\n").value("ok"),
+             QJsonValue(false));
+    QCOMPARE(Exchange(name, "{\"command\":\"reload\"}\n").value("ok"), QJsonValue(false));
+    QCOMPARE(Exchange(name, "[1, 2]\n").value("ok"), QJsonValue(false));
+    QCOMPARE(Exchange(name, "open file:///etc/passwd\n").value("ok"), QJsonValue(false));
+
+    const CompanionStatus status = RequireStatus();
+    QCOMPARE(status.windows.size(), 1);
+    QCOMPARE(status.shared()->requested, FileUrl(pageA_));
+}
+
+int main(int argc, char** argv) {
+    // The companion inherits these: no display, and WebEngine's sandbox refuses root.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qunsetenv("KAVELON_BROWSER");
+    qunsetenv("KAVELON_BROWSER_SOCKET");
+    QCoreApplication app(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], "--find-program") == 0) {
+        fputs(qPrintable(CompanionBrowser::FindProgram() + u'\n'), stdout);
+        return 0;
+    }
+    BrowserTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_app_browser.moc"
