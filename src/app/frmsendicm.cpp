@@ -319,7 +319,7 @@ void FrmSendIcm::SelectTab(MessageTab tab) {
 void FrmSendIcm::tabDir_Click() {
     const MessageTab tab = currentTab();
     SelectTab(tab);
-    FillList(tab);
+    if (!FillList(tab)) return;  // another tab was chosen during the fill and has taken over
     lstBerichten_->setFocus();
     if (tab == MessageTab::Verzonden) {
         cmdActie_->setEnabled(false);
@@ -350,7 +350,7 @@ void FrmSendIcm::GetVerzondenFiles() {
     FillList(MessageTab::Verzonden);
 }
 
-void FrmSendIcm::FillList(MessageTab tab) {
+bool FrmSendIcm::FillList(MessageTab tab) {
     CreateWorkDirs(settings_.Directory);
     const int generation = ++fillGeneration_;
     Listing listing;
@@ -366,8 +366,9 @@ void FrmSendIcm::FillList(MessageTab tab) {
             listing = ListMessages(settings_.Directory, tab, this);
         }
     }
-    if (generation != fillGeneration_) return;  // a fill started meanwhile has taken over
+    if (generation != fillGeneration_) return false;  // a fill started meanwhile has taken over
     ShowRows(tab, listing);
+    return true;
 }
 
 void FrmSendIcm::ShowRows(MessageTab tab, const Listing& listing) {

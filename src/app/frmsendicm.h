@@ -84,7 +84,7 @@ class FrmSendIcm : public QDialog, public EventPump {
     void RunAction(bool send);
     void RunActionBody(bool send);
     void FinishUnattendedRun();
-    void FillList(MessageTab tab);
+    bool FillList(MessageTab tab);
     void ShowRows(MessageTab tab, const Listing& listing);
     void SetListButtons(bool enabled);
     void lstBerichten_ColumnClick(int column);
