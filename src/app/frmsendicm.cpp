@@ -24,6 +24,7 @@
 #include "app/textutil.h"
 #include "app/workdirs.h"
 #include "messages/orderpage.h"
+#include "portal/exchange.h"
 #include "version.h"
 
 namespace kavelon {
@@ -67,6 +68,18 @@ QToolButton* PictureButton(QWidget* parent, const char* name, ButtonPicture pict
 }
 
 }  // namespace
+
+void AttachPortal(MainWindowParts& parts, PortalClient& client) {
+    Settings* settings = parts.settings;
+    AccountStore* database = parts.database;
+    parts.verzenden = [settings, database, &client](const QStringList& ticked,
+                                                    ProgressSink& progress, EventPump& pump) {
+        PortalExchange(settings->Directory, database, client, progress, pump).SendBody(ticked);
+    };
+    parts.ophalen = [settings, database, &client](ProgressSink& progress, EventPump& pump) {
+        PortalExchange(settings->Directory, database, client, progress, pump).FetchBody();
+    };
+}
 
 FrmSendIcm::FrmSendIcm(MainWindowParts parts, const QStringList& arguments, QWidget* parent)
     : QDialog(parent), parts_(std::move(parts)), settings_(*parts_.settings) {
@@ -261,8 +274,8 @@ void FrmSendIcm::RunActionBody(bool send) {
         std::fprintf(stderr, "%s\n", qPrintable(ActionLock::kBusyText));
         return;
     }
-    const auto& body = send ? parts_.verzenden : parts_.ophalen;
-    if (body) body(*rtbVoortgang_, *this);
+    if (send && parts_.verzenden) parts_.verzenden(tickedNames(), *rtbVoortgang_, *this);
+    if (!send && parts_.ophalen) parts_.ophalen(*rtbVoortgang_, *this);
     lock_.release();
 }
 

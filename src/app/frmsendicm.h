@@ -29,12 +29,18 @@ struct MainWindowParts {
     Browser* browser = nullptr;          // the shared browser window
     AccountStore* database = nullptr;    // the open account database
     std::function<void()> openSettings;  // shows the settings window modally
-    // The bodies of the send and the fetch action, run inside the action frame.
-    std::function<void(ProgressSink&, EventPump&)> verzenden;
+    // The bodies of the send and the fetch action, run inside the action frame; the send
+    // gets the names of the ticked rows in list order.
+    std::function<void(const QStringList&, ProgressSink&, EventPump&)> verzenden;
     std::function<void(ProgressSink&, EventPump&)> ophalen;
 };
 
 // The main window: three tabs of message lists and the progress view of an action.
+class PortalClient;
+
+// Runs the send and fetch bodies of the window through the portal client.
+void AttachPortal(MainWindowParts& parts, PortalClient& client);
+
 class FrmSendIcm : public QDialog, public EventPump {
     Q_OBJECT
   public:

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDesktopServices>
+#include <QNetworkAccessManager>
 #include <QUrl>
 
 #include "accounts/accountstore.h"
@@ -7,6 +8,7 @@
 #include "app/frmsendicm.h"
 #include "app/msgbox.h"
 #include "app/settings.h"
+#include "portal/portalclient.h"
 
 using namespace kavelon;
 
@@ -51,6 +53,9 @@ int main(int argc, char** argv) {
     parts.settings = &settings;
     parts.browser = &browser;
     parts.database = &database;
+    QNetworkAccessManager network;
+    PortalClient portal(network, settings);
+    AttachPortal(parts, portal);
     FrmSendIcm window(std::move(parts), arguments);
     QObject::connect(&window, &FrmSendIcm::unattendedRunFinished, &app,
                      [](int status) { QCoreApplication::exit(status); });

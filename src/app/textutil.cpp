@@ -59,6 +59,21 @@ std::optional<QString> UrlEncode(const QString& value) {
     return out;
 }
 
+QString FormValue(const QString& value, const QString& alsoReserved) {
+    static const QByteArray kReserved("%&+=# ");
+    QString out;
+    out.reserve(value.size());
+    for (const char c : EncodeCp1252(value)) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 32 || code == 127 || code >= 128 || kReserved.contains(c) ||
+            alsoReserved.contains(QLatin1Char(c)))
+            AppendHex(out, code);
+        else
+            out += QLatin1Char(c);
+    }
+    return out;
+}
+
 QString ConvertSpaces(const QString& text, bool toMarker) {
     QString result = text;
     if (toMarker) return result.replace(u' ', QStringLiteral("xax"));

@@ -22,6 +22,11 @@ inline constexpr qsizetype kUrlEncodeMaxChars = 16 * 1024 * 1024;
 // they are, NUL dropped, every other Windows-1252 code as "%XX".
 std::optional<QString> UrlEncode(const QString& value);
 
+// A value inside a form body or a query: "%", "&", "+", "=", "#", space, control characters,
+// the characters of alsoReserved and codes 128-255 as "%XX" of their Windows-1252 code;
+// every other character unchanged, so an ordinary value travels as it is.
+QString FormValue(const QString& value, const QString& alsoReserved = QString());
+
 // Space to "xax" (toMarker) or "xax" back to space: file names travel in that form.
 QString ConvertSpaces(const QString& text, bool toMarker);
 

@@ -60,7 +60,6 @@ class MainWindowTest : public QObject {
     Settings settings_;
     QList<QStringList> sends_;  // the ticked names each send body saw
     int fetches_ = 0;
-    FrmSendIcm* current_ = nullptr;  // the window the send body reads its ticks from
 };
 
 void MainWindowTest::init() {
@@ -84,13 +83,12 @@ void MainWindowTest::cleanup() {
 std::unique_ptr<FrmSendIcm> MainWindowTest::open(const QStringList& arguments) {
     MainWindowParts parts;
     parts.settings = &settings_;
-    parts.verzenden = [this](ProgressSink& progress, EventPump&) {
-        sends_.append(current_->tickedNames());
+    parts.verzenden = [this](const QStringList& ticked, ProgressSink& progress, EventPump&) {
+        sends_.append(ticked);
         progress.SchrijfVoortgang("verzonden", kBlauw, false);
     };
     parts.ophalen = [this](ProgressSink&, EventPump&) { ++fetches_; };
     auto created = std::make_unique<FrmSendIcm>(parts, arguments);
-    current_ = created.get();
     return created;
 }
 

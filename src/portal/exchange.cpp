@@ -1,0 +1,295 @@
+#include "portal/exchange.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "accounts/accountstore.h"
+#include "app/codec.h"
+#include "app/paths.h"
+#include "app/progress.h"
+#include "app/textutil.h"
+#include "app/workdirs.h"
+#include "messages/linereader.h"
+#include "portal/portalclient.h"
+
+namespace kavelon {
+namespace {
+
+const QString kStatusOpen = QStringLiteral("<IcmStatus>");
+const QString kStatusClose = QStringLiteral("</IcmStatus>");
+const QString kMessageOpen = QStringLiteral("<Message>");
+const QString kMessageClose = QStringLiteral("</Message>");
+const QString kFileOpen = QStringLiteral("<file ");
+const QString kFileClose = QStringLiteral("</file>");
+const QString kCorrect = QStringLiteral("Correct");
+constexpr int kCustomerNumberLine = 5;
+
+// The status and message of an answer; found is false when a tag is missing.
+struct StatusAndMessage {
+    bool found = false;
+    bool wellOrdered = true;
+    QString status;
+    QString message;
+};
+
+QString Between(const QString& text, qsizetype open, qsizetype openLength, qsizetype close) {
+    return text.mid(open + openLength, close - open - openLength);
+}
+
+StatusAndMessage ReadStatusAndMessage(const QString& answer) {
+    StatusAndMessage result;
+    const qsizetype statusOpen = answer.indexOf(kStatusOpen);
+    const qsizetype statusClose = answer.indexOf(kStatusClose);
+    const qsizetype messageOpen = answer.indexOf(kMessageOpen);
+    const qsizetype messageClose = answer.indexOf(kMessageClose);
+    if (statusOpen < 0 || statusClose < 0 || messageOpen < 0 || messageClose < 0) return result;
+    result.found = true;
+    result.wellOrdered = statusClose >= statusOpen + kStatusOpen.size() &&
+                         messageClose >= messageOpen + kMessageOpen.size();
+    if (!result.wellOrdered) return result;
+    result.status = Between(answer, statusOpen, kStatusOpen.size(), statusClose);
+    result.message = Between(answer, messageOpen, kMessageOpen.size(), messageClose);
+    return result;
+}
+
+struct FileStamp {
+    qint64 size = -1;
+    QDateTime modified;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const QString& path) {
+    const QFileInfo info(path);
+    return {info.exists() ? info.size() : -1, info.lastModified()};
+}
+
+bool IsStorableName(const QString& name) {
+    if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral("..")) return false;
+    for (const QChar c : name) {
+        if (c == u'/' || c == u'\\' || c == u':' || c.unicode() < 32 || c.unicode() == 127)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString StoredConfirmationName(const QString& elementName) {
+    QString name = elementName.toLower();
+    name.replace(QStringLiteral(".icm"), QStringLiteral(".icb"));
+    name = ConvertSpaces(name, false);
+    return IsStorableName(name) ? name : QString();
+}
+
+bool RenameOver(const QString& from, const QString& to) {
+    std::error_code error;
+#ifdef _WIN32
+    std::filesystem::rename(std::filesystem::path(from.toStdWString()),
+                            std::filesystem::path(to.toStdWString()), error);
+#else
+    std::filesystem::rename(QFile::encodeName(from).toStdString(),
+                            QFile::encodeName(to).toStdString(), error);
+#endif
+    return !error;
+}
+
+PortalExchange::PortalExchange(const QString& directory, AccountStore* database, PortalClient& http,
+                               ProgressSink& progress, EventPump& pump)
+    : directory_(directory), database_(database), http_(http), progress_(progress), pump_(pump) {}
+
+void PortalExchange::Write(const QString& text, int colour, bool bold) {
+    progress_.SchrijfVoortgang(text, colour, bold);
+}
+
+void PortalExchange::SendBody(const QStringList& tickedNames) {
+    Write(QStringLiteral("Verzenden ICM-berichten"), kZwart, true);
+    for (const QString& name : tickedNames) VerzendICM(name);
+    if (tickedNames.isEmpty()) Write(QStringLiteral("Geen ICM-berichten verzonden"), kZwart);
+    Write(QString(), kZwart);
+    FetchBody();
+}
+
+void PortalExchange::FetchBody() {
+    Write(QStringLiteral("Ophalen ICB-berichten"), kZwart, true);
+    OphalenICB();
+}
+
+void PortalExchange::WriteSendError() {
+    Write(QStringLiteral("Er is een fout opgetreden tijdens het verzenden van de order."), kRood);
+    Write(QStringLiteral("Controleer online of de order verwerkt is!"), kRood);
+}
+
+void PortalExchange::WriteFetchError() {
+    Write(QStringLiteral("Er is een fout opgetreden tijdens het ophalen van de ICB-brichten."),
+          kRood);
+    Write(QString(), kZwart);
+}
+
+// Reads the order text and looks up the account named on line 5. False for a failure.
+bool PortalExchange::ReadOrder(const QString& path, QString& orderText, bool& refused,
+                               QString account[3]) {
+    const FileStamp before = StampOf(path);
+    LineReader reader(QByteArray{});
+    if (!LineReader::FromFile(path, reader)) return false;
+    QString line;
+    while (reader.next(line)) {
+        if (reader.linesRead() == kCustomerNumberLine) {
+            if (!database_) return false;
+            QString error;
+            const auto rows = database_->selectForOrder(TrimSpaces(line), error);
+            if (!rows) return false;
+            if (rows->isEmpty()) {
+                Write(QStringLiteral(
+                          "In het ICM-bericht is een onbekende debiteurennummer opgenomen."),
+                      kRood);
+                refused = true;
+                return true;
+            }
+            account[0] = rows->first().DebiteurenNummer;
+            account[1] = rows->first().Gebruiker;
+            account[2] = rows->first().Wachtwoord;
+        }
+        orderText += line + QStringLiteral("\r\n");
+    }
+    // An order the ordering software is still writing is sent another time.
+    return StampOf(path) == before;
+}
+
+void PortalExchange::VerzendICM(const QString& fileName) {
+    Write(QStringLiteral("Bezig met het verzenden van ICM-bericht '") + fileName + u'\'', kZwart);
+    OrderAccepted = false;
+    QString orderText;
+    QString account[3];
+    bool refused = false;
+    const bool read =
+        ReadOrder(directory_ + kFolderIcm + kPathSep + fileName, orderText, refused, account);
+    if (read && refused) {
+        pump_.ProcessPendingEvents();
+        return;
+    }
+    const auto encodedOrder = read ? UrlEncode(orderText) : std::nullopt;
+    PostResult posted;
+    if (encodedOrder) {
+        const QString body = QStringLiteral("customerid=") + FormValue(account[0]) +
+                             QStringLiteral("&username=") + FormValue(account[1]) +
+                             QStringLiteral("&password=") + FormValue(account[2]) +
+                             QStringLiteral("&file=") + FormValue(ConvertSpaces(fileName, true)) +
+                             QStringLiteral("&icm=") + *encodedOrder;
+        posted = http_.post(QStringLiteral("/icmpost.aspx"), body.toLatin1());
+        if (!posted.ok)
+            std::fprintf(stderr, "%s: %s\n", qPrintable(fileName), qPrintable(posted.error));
+    }
+    if (posted.ok) {
+        VerwerkBevestiging(posted.answer);
+        if (OrderAccepted) VerplaatsICM(fileName);
+    } else {
+        WriteSendError();
+    }
+    Write(QString(), kZwart);
+    pump_.ProcessPendingEvents();
+}
+
+void PortalExchange::VerwerkBevestiging(const QString& answer) {
+    const StatusAndMessage parts = ReadStatusAndMessage(answer);
+    if (!parts.found || !parts.wellOrdered) {
+        WriteSendError();
+        return;
+    }
+    if (parts.status == kCorrect) {
+        Write(parts.message, kBlauw);
+        OrderAccepted = true;
+        return;
+    }
+    Write(parts.message, kRood);
+    Write(QStringLiteral("Het ICM-bericht is niet verwerkt!"), kRood);
+}
+
+void PortalExchange::VerplaatsICM(const QString& fileName) {
+    const QString from = directory_ + kFolderIcm + kPathSep + fileName;
+    const QString to = directory_ + kFolderVerzonden + kPathSep + fileName;
+    if (!RenameOver(from, to))
+        Write(QStringLiteral("Het is niet mogelijk om het ICM-bericht te verplaatsen naar de "
+                             "verzonden directory."),
+              kRood);
+}
+
+void PortalExchange::OphalenICB() {
+    QString error;
+    const auto accounts = database_ ? database_->selectAll(error) : std::nullopt;
+    if (!accounts) {
+        WriteFetchError();
+        return;
+    }
+    for (const Debiteur& account : *accounts) {
+        const QString body = QStringLiteral("debnr=") + FormValue(account.DebiteurenNummer) +
+                             QStringLiteral("&dept=") + FormValue(account.Gebruiker) +
+                             QStringLiteral("&password=") + FormValue(account.Wachtwoord);
+        const PostResult posted = http_.post(QStringLiteral("/icbpost.aspx"), body.toLatin1());
+        if (!posted.ok)
+            std::fprintf(stderr, "%s: %s\n", qPrintable(account.DebiteurenNummer),
+                         qPrintable(posted.error));
+        if (!posted.ok || !VerwerkIcb(posted.answer)) {
+            WriteFetchError();
+            return;
+        }
+        Write(QString(), kZwart);
+        pump_.ProcessPendingEvents();
+    }
+}
+
+bool PortalExchange::VerwerkIcb(const QString& answer) {
+    const StatusAndMessage parts = ReadStatusAndMessage(answer);
+    if (!parts.found) {
+        Write(QStringLiteral("Er is een fout opgetreden tijdens het ophalen van ICB-bericht."),
+              kRood);
+        return true;
+    }
+    if (!parts.wellOrdered) return false;
+    if (parts.status != kCorrect) {
+        Write(StripHtml(parts.message), kRood);
+        return true;
+    }
+    Write(parts.message, kZwart);
+    for (qsizetype start = answer.indexOf(kFileOpen); start >= 0;
+         start = answer.indexOf(kFileOpen, start + kFileOpen.size())) {
+        const qsizetype tagEnd = answer.indexOf(u'>', start);
+        const qsizetype close = answer.indexOf(kFileClose, start);
+        if (tagEnd < 0 || close < 0) continue;
+        const QString name =
+            answer.mid(start + kFileOpen.size(), tagEnd - start - kFileOpen.size());
+        // The content sits between the portal's line break after the tag and the one before
+        // "</file>".
+        if (close - tagEnd < 5) {
+            Write(QStringLiteral("Het ICB-bericht '") + name +
+                      QStringLiteral("' is onvolledig en is niet opgeslagen."),
+                  kRood);
+            continue;
+        }
+        if (!StoreConfirmation(name, answer.mid(tagEnd + 3, close - tagEnd - 5))) return false;
+    }
+    return true;
+}
+
+// False only when a confirmation could not be written; a name that is no file name is reported.
+bool PortalExchange::StoreConfirmation(const QString& elementName, const QString& content) {
+    const QString name = StoredConfirmationName(elementName);
+    if (name.isEmpty()) {
+        Write(QStringLiteral("Het ICB-bericht '") + elementName +
+                  QStringLiteral("' heeft een ongeldige bestandsnaam en is niet opgeslagen."),
+              kRood);
+        return true;
+    }
+    // Written beside its place under another name and renamed in: never listed half-written.
+    QSaveFile file(directory_ + kFolderIcb + kPathSep + name);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    file.write(EncodeCp1252(content + QStringLiteral("\r\n")));
+    if (!file.commit()) return false;
+    Write(name, kBlauw);
+    return true;
+}
+
+}  // namespace kavelon

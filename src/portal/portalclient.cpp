@@ -1,0 +1,141 @@
+#include "portal/portalclient.h"
+
+#include <QAuthenticator>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSslConfiguration>
+#include <QStringDecoder>
+#include <QTimer>
+
+#include "app/codec.h"
+#include "app/settings.h"
+#include "portal/addresses.h"
+
+namespace kavelon {
+namespace {
+
+// The proxy of the settings in memory; none when the proxy is off. False for a bad port.
+bool ProxyOf(const Settings& settings, QNetworkProxy& proxy) {
+    proxy = QNetworkProxy(QNetworkProxy::NoProxy);
+    if (!settings.ProxyUsed) return true;
+    const quint16 port = ProxyPortNumber(settings.ProxyPort);
+    if (port == 0) return false;
+    proxy = QNetworkProxy(QNetworkProxy::HttpProxy, settings.ProxyAdres, port, settings.ProxyUser,
+                          settings.ProxyToegang);
+    return true;
+}
+
+QNetworkRequest FormRequest(const QString& path, int connectTimeoutMs) {
+    QNetworkRequest request(QUrl(PortalUrl() + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setTransferTimeout(connectTimeoutMs);
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    const QString caFile = ExtraCaFile();
+    if (!caFile.isEmpty()) ssl.addCaCertificates(caFile, QSsl::Pem);
+    request.setSslConfiguration(ssl);
+    return request;
+}
+
+bool IsCp1252Name(const QByteArray& charset) {
+    const QByteArray name = charset.toLower();
+    return name == "windows-1252" || name == "cp1252" || name == "iso-8859-1" || name == "latin1" ||
+           name == "us-ascii";
+}
+
+}  // namespace
+
+PortalClient::PortalClient(QNetworkAccessManager& network, const Settings& settings)
+    : network_(network), settings_(settings) {}
+
+void PortalClient::setTimeouts(int connectMs, int requestMs) {
+    connectTimeoutMs_ = connectMs;
+    requestTimeoutMs_ = requestMs;
+}
+
+quint16 ProxyPortNumber(const QString& text) {
+    bool isNumber = false;
+    const int port = text.trimmed().toInt(&isNumber);
+    return isNumber && port >= 1 && port <= 65535 ? static_cast<quint16>(port) : 0;
+}
+
+QString DecodeAnswer(const QByteArray& body, const QByteArray& contentType) {
+    static const QRegularExpression kCharset(QStringLiteral("charset\\s*=\\s*\"?([^\";\\s]+)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    const auto match = kCharset.match(QString::fromLatin1(contentType));
+    const QByteArray charset = match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
+    if (!charset.isEmpty() && !IsCp1252Name(charset)) {
+        QStringDecoder decoder(charset.constData());
+        if (decoder.isValid()) return decoder.decode(body);
+    }
+    return DecodeCp1252(body);
+}
+
+PostResult PortalClient::post(const QString& path, const QByteArray& body) {
+    PostResult result;
+    QNetworkProxy proxy;
+    if (!ProxyOf(settings_, proxy)) {
+        result.error =
+            QStringLiteral("proxy port '%1' is not a port number").arg(settings_.ProxyPort);
+        return result;
+    }
+    if (network_.proxy() != proxy) network_.clearConnectionCache();
+    network_.setProxy(proxy);
+
+    QNetworkReply* reply = network_.post(FormRequest(path, connectTimeoutMs_), body);
+    bool tooLarge = false;
+    bool timedOut = false;
+    int proxyRounds = 0;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, reply, [&] {
+        timedOut = true;
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [&](qint64 received, qint64 total) {
+                         if (received > kMaxAnswerBytes || total > kMaxAnswerBytes) {
+                             tooLarge = true;
+                             reply->abort();
+                         }
+                     });
+    // Qt asks again for every refused round; a proxy that keeps refusing ends the request.
+    const auto auth =
+        QObject::connect(&network_, &QNetworkAccessManager::proxyAuthenticationRequired, reply,
+                         [&](const QNetworkProxy&, QAuthenticator* authenticator) {
+                             if (++proxyRounds > kMaxProxyAuthenticationRounds) {
+                                 reply->abort();
+                                 return;
+                             }
+                             authenticator->setUser(settings_.ProxyUser);
+                             authenticator->setPassword(settings_.ProxyToegang);
+                         });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    deadline.start(requestTimeoutMs_);
+    if (!reply->isFinished()) loop.exec();
+    QObject::disconnect(auth);
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const bool answered = status.isValid() &&
+                          reply->error() != QNetworkReply::OperationCanceledError &&
+                          (reply->error() == QNetworkReply::NoError || status.toInt() >= 400);
+    if (tooLarge)
+        result.error = QStringLiteral("the answer is larger than %1 bytes").arg(kMaxAnswerBytes);
+    else if (timedOut)
+        result.error = QStringLiteral("no answer within %1 ms").arg(requestTimeoutMs_);
+    else if (!answered)
+        result.error = reply->errorString();
+    else {
+        result.ok = true;
+        result.answer = DecodeAnswer(
+            reply->readAll(), reply->header(QNetworkRequest::ContentTypeHeader).toByteArray());
+    }
+    reply->deleteLater();
+    return result;
+}
+
+}  // namespace kavelon
