@@ -55,6 +55,11 @@ int main(int argc, char** argv) {
     parts.database = &database;
     QNetworkAccessManager network;
     PortalClient portal(network, settings);
+    // Staging and tests may shorten how long a request may take.
+    const int requestTimeoutMs = qEnvironmentVariableIntValue("KAVELON_REQUEST_TIMEOUT_MS");
+    if (requestTimeoutMs > 0)
+        portal.setTimeouts(qMin(requestTimeoutMs, PortalClient::kConnectTimeoutMs),
+                           requestTimeoutMs);
     AttachPortal(parts, portal);
     FrmSendIcm window(std::move(parts), arguments);
     QObject::connect(&window, &FrmSendIcm::unattendedRunFinished, &app,

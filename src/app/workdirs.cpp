@@ -51,7 +51,9 @@ bool InlogControle(const QString& directory, ProgressSink& progress) {
 }
 
 QStringList ListMessageFiles(const QString& folder, const QString& extension) {
-    const QDir dir(folder, QStringLiteral("*.") + extension, QDir::NoSort, QDir::Files);
+    // By name, as the file systems of the ordering software's systems list a folder.
+    const QDir dir(folder, QStringLiteral("*.") + extension, QDir::Name | QDir::IgnoreCase,
+                   QDir::Files);
     return dir.entryList();
 }
 

@@ -22,7 +22,8 @@ void CreateWorkDirs(QString& directory);
 // directory already ends with the separator when it is not blank.
 bool InlogControle(const QString& directory, ProgressSink& progress);
 
-// The names of the files in a folder whose name ends in "." + extension, in any letter case.
+// The names of the files in a folder whose name ends in "." + extension, in any letter case,
+// sorted by name without regard to letter case.
 QStringList ListMessageFiles(const QString& folder, const QString& extension);
 
 }  // namespace kavelon

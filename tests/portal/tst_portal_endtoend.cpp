@@ -1,0 +1,229 @@
+#include <QDir>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "accounts/accountstore.h"
+#include "app/codec.h"
+#include "messagefiles.h"
+#include "sandboxportal.h"
+
+using namespace kavelon;
+
+namespace {
+
+// An order of count order lines; the sandbox accepts it when line 19 counts the lines present.
+QStringList Order(const QString& ref, const QString& debNr, int count, int linesPresent) {
+    QStringList lines = OrderLines(ref, debNr);
+    lines[18] = QString::number(count);
+    for (int i = 1; i <= linesPresent; ++i)
+        lines << QString::number(i) << "ART" + QString::number(i) << "Kraan \u00e9"
+              << "12.50";
+    return lines;
+}
+
+QByteArray Contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+}  // namespace
+
+// The real "kavelon auto" against the project's sandbox portal.
+class EndToEndTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init();
+    void sendsFetchesAndReportsEveryOrder();
+    void faultsLoseNothing_data();
+    void faultsLoseNothing();
+    void fetchFaultsAreReported_data();
+    void fetchFaultsAreReported();
+    void untrustedCertificatesSendNothing_data();
+    void untrustedCertificatesSendNothing();
+
+  private:
+    int run(const QHash<QString, QString>& extraEnv = {});
+    void addOrder(const QString& name, const QStringList& lines);
+    QString log() const;
+    QStringList names(const QString& folder) const;
+
+    std::unique_ptr<SandboxPortal> portal_;
+    std::unique_ptr<QTemporaryDir> root_;
+    QString program_;
+    QString main_;
+};
+
+void EndToEndTest::initTestCase() {
+    portal_ = std::make_unique<SandboxPortal>(KAVELON_PORTAL_PROGRAM);
+    QVERIFY2(portal_->started(), "the sandbox portal did not start");
+}
+
+void EndToEndTest::init() {
+    portal_->setFault(QString());
+    root_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(root_->isValid());
+    // A copy of the program in a folder of its own keeps the account file beside it private.
+    QVERIFY(QDir(root_->path()).mkdir("program"));
+    program_ = root_->filePath("program/kavelon");
+    QVERIFY(QFile::copy(KAVELON_BINARY, program_));
+    main_ = root_->filePath("rilvost/");
+    QVERIFY(QDir().mkpath(main_ + "icm"));
+    {
+        AccountStore store;
+        QString error;
+        QVERIFY2(store.open(root_->filePath("program/Kavelon.kvd"), error), qPrintable(error));
+        Debiteur demo{0, "100-200", "demo", "demo"};
+        Debiteur winkel{0, "300400", "winkel", "p&ss+w0rd"};
+        QVERIFY(store.addNew(demo, error) && store.addNew(winkel, error));
+    }
+    QSettings settings(root_->filePath("config/Kavelon/Kavelon.conf"), QSettings::IniFormat);
+    settings.setValue("Local/Directory", main_);
+    settings.setValue("Local/OnlineCheck", "0");
+}
+
+int EndToEndTest::run(const QHash<QString, QString>& extraEnv) {
+    QProcess kavelon;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "http_proxy", "https_proxy"})
+        env.remove(name);
+    env.insert("HOME", root_->path());
+    env.insert("XDG_CONFIG_HOME", root_->filePath("config"));
+    env.insert("XDG_DATA_HOME", root_->filePath("data"));
+    portal_->addTo(env);
+    for (auto it = extraEnv.begin(); it != extraEnv.end(); ++it) env.insert(it.key(), it.value());
+    kavelon.setProcessEnvironment(env);
+    kavelon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    kavelon.start(program_, {"auto"});
+    if (!kavelon.waitForFinished(240000)) {
+        kavelon.kill();
+        return -1;
+    }
+    return kavelon.exitStatus() == QProcess::NormalExit ? kavelon.exitCode() : -2;
+}
+
+void EndToEndTest::addOrder(const QString& name, const QStringList& lines) {
+    QVERIFY(WriteMessageFile(main_ + "icm/" + name, lines));
+}
+
+QString EndToEndTest::log() const {
+    const QStringList logs = QDir(main_ + "logfiles").entryList({"Log*.txt"}, QDir::Files);
+    return logs.size() == 1 ? DecodeCp1252(Contents(main_ + "logfiles/" + logs.first()))
+                            : QString("<no single log>");
+}
+
+QStringList EndToEndTest::names(const QString& folder) const {
+    return QDir(main_ + folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+void EndToEndTest::sendsFetchesAndReportsEveryOrder() {
+    addOrder("a.icm",
+             Order("Week 49", "100200", 2, 2));  // found with the dash after the third digit
+    addOrder("met spaties.icm", Order("Winkel", " 300400 ", 1, 1));
+    addOrder("onbekend.icm", Order("X", "999999", 1, 1));
+    addOrder("geweigerd.icm", Order("Telt niet", "100-200", 3, 2));
+    addOrder("kort.icm", QStringList{"ICM", "Vier regels", "", ""});
+    QFile lfOnly(main_ + "icm/lf.icm");
+    QVERIFY(lfOnly.open(QIODevice::WriteOnly));
+    lfOnly.write(Order("LF", "100200", 1, 1).join("\n").toLatin1());
+    lfOnly.close();
+    const QByteArray refusedBefore = Contents(main_ + "icm/geweigerd.icm");
+
+    QCOMPARE(run(), 1);  // the refusals are red lines
+    QCOMPARE(names("verzonden"), QStringList({"a.icm", "met spaties.icm"}));
+    QCOMPARE(names("icm"), QStringList({"geweigerd.icm", "kort.icm", "lf.icm", "onbekend.icm"}));
+    QCOMPARE(Contents(main_ + "icm/geweigerd.icm"), refusedBefore);
+    QCOMPARE(names("icb"), QStringList({"a.icb", "met spaties.icb"}));
+
+    const QString text = log();
+    QVERIFY2(
+        text.contains(
+            "\r\nVerzenden ICM-berichten\r\nBezig met het verzenden van ICM-bericht 'a.icm'\r\n"
+            "Order 'a.icm' is ontvangen"),
+        qPrintable(text));
+    QVERIFY(
+        text.contains("Bezig met het verzenden van ICM-bericht 'onbekend.icm'\r\n"
+                      "In het ICM-bericht is een onbekende debiteurennummer opgenomen.\r\n"
+                      "\r\nOphalen ICB-berichten\r\n"));  // no empty line of its own
+    QVERIFY(text.contains("Het ICM-bericht is niet verwerkt!\r\n\r\n"));
+    QVERIFY(text.contains("\r\nOphalen ICB-berichten\r\n"));
+    QVERIFY(text.contains("\r\na.icb\r\n"));
+
+    // The exact bytes: the stored dashed number, the password's "&" and "+" escaped, spaces as xax.
+    QByteArray winkelBody;
+    for (const QJsonObject& record : portal_->requests())
+        if (SandboxPortal::BodyOf(record).contains("file=metxaxspaties.icm"))
+            winkelBody = SandboxPortal::BodyOf(record);
+    QVERIFY2(winkelBody.startsWith("customerid=300400&username=winkel&password=p%26ss%2Bw0rd&file="
+                                   "metxaxspaties.icm&icm=%0D%0AWinkel%0D%0A"),
+             winkelBody.left(200).constData());
+    QVERIFY(winkelBody.contains("Kraan+%E9"));
+}
+
+void EndToEndTest::faultsLoseNothing_data() {
+    QTest::addColumn<QString>("fault");
+    for (const char* fault : {"drop-before", "drop-after", "http500", "no-tags", "truncated",
+                              "oversized", "reversed-tags", "slow"})
+        QTest::newRow(fault) << QString(fault);
+}
+
+void EndToEndTest::faultsLoseNothing() {
+    QFETCH(QString, fault);
+    addOrder("order.icm", Order("Fout", "100200", 1, 1));
+    const QByteArray before = Contents(main_ + "icm/order.icm");
+    portal_->setFault(fault);
+    QCOMPARE(run({{"KAVELON_REQUEST_TIMEOUT_MS", "2000"}}), 1);
+    QCOMPARE(names("icm"), QStringList({"order.icm"}));
+    QCOMPARE(Contents(main_ + "icm/order.icm"), before);
+    QVERIFY(names("verzonden").isEmpty());
+    QVERIFY(names("icb").isEmpty());
+    QVERIFY2(log().contains("Controleer online of de order verwerkt is!\r\n"), qPrintable(log()));
+}
+
+void EndToEndTest::fetchFaultsAreReported_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("bad element")
+        << "bad-file-element"
+        << "Het ICB-bericht 'short.icb' is onvolledig en is niet opgeslagen.";
+    QTest::newRow("unsafe names")
+        << "unsafe-names"
+        << "Het ICB-bericht '../x.icb' heeft een ongeldige bestandsnaam en is niet opgeslagen.";
+}
+
+void EndToEndTest::fetchFaultsAreReported() {
+    QFETCH(QString, fault);
+    QFETCH(QString, line);
+    portal_->setFault(fault);
+    QCOMPARE(run(), 1);
+    QVERIFY2(log().contains(line + "\r\n"), qPrintable(log()));
+    QCOMPARE(QDir(root_->filePath("rilvost")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList({"icb", "icm", "logfiles", "temp", "verzonden"}));
+}
+
+void EndToEndTest::untrustedCertificatesSendNothing_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("trustSandbox");
+    QTest::newRow("certificate for another host") << "wrong-host" << true;
+    QTest::newRow("authority not trusted") << "" << false;
+}
+
+void EndToEndTest::untrustedCertificatesSendNothing() {
+    QFETCH(QString, fault);
+    QFETCH(bool, trustSandbox);
+    addOrder("order.icm", Order("Veilig", "100200", 1, 1));
+    portal_->setFault(fault);
+    const qsizetype before = portal_->requests().size();
+    QCOMPARE(run({{"KAVELON_CA_FILE", trustSandbox ? portal_->caFile() : QString()}}), 1);
+    QCOMPARE(portal_->requests().size(), before);
+    QCOMPARE(names("icm"), QStringList({"order.icm"}));
+    QVERIFY(log().contains("Er is een fout opgetreden tijdens het verzenden van de order.\r\n"));
+    QVERIFY(
+        log().contains("Er is een fout opgetreden tijdens het ophalen van de ICB-brichten.\r\n"));
+}
+
+QTEST_GUILESS_MAIN(EndToEndTest)
+#include "tst_portal_endtoend.moc"
