@@ -23,8 +23,8 @@ bool ProxyOf(const Settings& settings, QNetworkProxy& proxy) {
     if (!settings.ProxyUsed) return true;
     const quint16 port = ProxyPortNumber(settings.ProxyPort);
     if (port == 0) return false;
-    proxy = QNetworkProxy(QNetworkProxy::HttpProxy, settings.ProxyAdres, port, settings.ProxyUser,
-                          settings.ProxyToegang);
+    // The login is given when the proxy asks for it, so every refused round is counted.
+    proxy = QNetworkProxy(QNetworkProxy::HttpProxy, settings.ProxyAdres, port);
     return true;
 }
 
@@ -114,6 +114,22 @@ PostResult PortalClient::post(const QString& path, const QByteArray& body) {
                              authenticator->setUser(settings_.ProxyUser);
                              authenticator->setPassword(settings_.ProxyToegang);
                          });
+    // A proxy whose NTLM challenge Qt refuses makes Qt log in again and again without asking
+    // anyone: the tunnel must be up soon, or the request ends.
+    bool tunnelTimedOut = false;
+    QTimer tunnel;
+    tunnel.setSingleShot(true);
+    QObject::connect(&tunnel, &QTimer::timeout, reply, [&] {
+        tunnelTimedOut = true;
+        reply->abort();
+    });
+    const auto tunnelUp = [&] { tunnel.stop(); };
+    QObject::connect(reply, &QNetworkReply::encrypted, reply, tunnelUp);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, tunnelUp);
+    QObject::connect(reply, &QNetworkReply::uploadProgress, reply, [&](qint64 sent, qint64) {
+        if (sent > 0) tunnel.stop();
+    });
+    if (proxy.type() != QNetworkProxy::NoProxy) tunnel.start(kProxyLoginTimeoutMs);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     deadline.start(requestTimeoutMs_);
     if (!reply->isFinished()) loop.exec();
@@ -123,7 +139,9 @@ PostResult PortalClient::post(const QString& path, const QByteArray& body) {
     const bool answered = status.isValid() &&
                           reply->error() != QNetworkReply::OperationCanceledError &&
                           (reply->error() == QNetworkReply::NoError || status.toInt() >= 400);
-    if (tooLarge)
+    if (tunnelTimedOut)
+        result.error = QStringLiteral("the proxy did not complete its login within %1 ms").arg(kProxyLoginTimeoutMs);
+    else if (tooLarge)
         result.error = QStringLiteral("the answer is larger than %1 bytes").arg(kMaxAnswerBytes);
     else if (timedOut)
         result.error = QStringLiteral("no answer within %1 ms").arg(requestTimeoutMs_);

@@ -16,6 +16,7 @@ class ProxyTest : public QObject {
     void basicLogin_data();
     void basicLogin();
     void ntlmLogin();
+    void refusedNtlmHandshakeEndsSoon();
     void switchingTheProxyOffTakesEffectAtOnce();
     void badPortSendsNothing();
 
@@ -81,6 +82,22 @@ void ProxyTest::ntlmLogin() {
     const PostResult result = fetch(settings);
     QVERIFY2(result.ok, qPrintable(result.error));
     QTRY_VERIFY(squid.accessLog().contains("CONNECT 127.0.0.1"));
+}
+
+// Squid's own fake helper sends a challenge Qt cannot use; Qt would try again without end.
+void ProxyTest::refusedNtlmHandshakeEndsSoon() {
+    SquidProxy squid(SquidProxy::Login::Ntlm, QString(), QString(), "/usr/lib/squid/ntlm_fake_auth");
+    QVERIFY(squid.started());
+    Settings settings;
+    settings.ProxyUsed = true;
+    settings.ProxyNtlm = true;
+    settings.ProxyAdres = "127.0.0.1";
+    settings.ProxyPort = QString::number(squid.port());
+    settings.ProxyUser = "klant";
+    settings.ProxyToegang = "wachtwoord";
+    const PostResult result = fetch(settings);  // the time-outs of this test are 10 s and 20 s
+    QVERIFY(!result.ok);
+    QVERIFY2(result.error.contains("did not complete its login"), qPrintable(result.error));
 }
 
 void ProxyTest::switchingTheProxyOffTakesEffectAtOnce() {
