@@ -9,7 +9,7 @@ packages=(
   qt6-webengine-dev libqt6webenginecore6-bin
   libsqlite3-dev sqlite3 openssl ca-certificates
   fonts-dejavu-core xvfb xauth
-  squid
+  squid libglib2.0-bin gsettings-desktop-schemas
   util-linux iproute2 e2fsprogs
 )
 

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTimer>
@@ -25,6 +26,8 @@
 #include "app/workdirs.h"
 #include "messages/orderpage.h"
 #include "portal/exchange.h"
+#include "portal/frmweborder.h"
+#include "portal/weborders.h"
 #include "version.h"
 
 namespace kavelon {
@@ -66,6 +69,28 @@ QToolButton* PictureButton(QWidget* parent, const char* name, ButtonPicture pict
     button->setAutoRaise(false);
     return button;
 }
+
+// Makes a label clickable: a left click released on it runs the action.
+class ClickFilter : public QObject {
+  public:
+    ClickFilter(QWidget* target, std::function<void()> action)
+        : QObject(target), action_(std::move(action)) {
+        target->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::MouseButtonRelease)
+            return QObject::eventFilter(watched, event);
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const auto* widget = static_cast<QWidget*>(watched);
+        if (mouse->button() == Qt::LeftButton &&
+            widget->rect().contains(mouse->position().toPoint()))
+            action_();
+        return true;
+    }
+
+  private:
+    std::function<void()> action_;
+};
 
 }  // namespace
 
@@ -127,6 +152,9 @@ void FrmSendIcm::BuildHeader() {
     cmdSluiten_ = CaptionButton(picHeader_, "cmdSluiten", QStringLiteral("Afsluiten"), 439, 77, 87);
     connect(cmdActie_, &QPushButton::clicked, this, &FrmSendIcm::cmdActie_Click);
     connect(cmdSluiten_, &QPushButton::clicked, this, &FrmSendIcm::close);
+    connect(cmdContact_, &QPushButton::clicked, this, [this] {
+        if (parts_.browser) parts_.browser->OpenInNewWindow(ContactAddress());
+    });
     connect(cmdInstellingen_, &QPushButton::clicked, this, [this] {
         if (parts_.openSettings) parts_.openSettings();
     });
@@ -177,6 +205,10 @@ void FrmSendIcm::BuildLists(QWidget* picture1) {
     connect(cmdDeselect_, &QToolButton::clicked, this, [this] { SetAllTicks(false); });
     connect(cmdRefresh_, &QToolButton::clicked, this, &FrmSendIcm::cmdRefresh_Click);
     connect(cmdDelete_, &QToolButton::clicked, this, &FrmSendIcm::cmdDelete_Click);
+    connect(cmdWebOrder_, &QToolButton::clicked, this, [this] {
+        lstBerichten_->setFocus();
+        FrmWebOrder(parts_.database, parts_.browser, this).exec();
+    });
 }
 
 void FrmSendIcm::BuildFooter() {
@@ -191,6 +223,9 @@ void FrmSendIcm::BuildFooter() {
     lblNexaloom_->setFont(small);
     lblNexaloom_->setText(QStringLiteral("Powered by Nexaloom"));
     lblNexaloom_->setCursor(Qt::PointingHandCursor);
+    new ClickFilter(lblNexaloom_, [this] {
+        if (parts_.browser) parts_.browser->OpenInNewWindow(MakerAddress());
+    });
 }
 
 // ---- activation, dispatch and the action frame

@@ -9,6 +9,7 @@
 #include "app/msgbox.h"
 #include "app/settings.h"
 #include "portal/portalclient.h"
+#include "settings/frminit.h"
 
 using namespace kavelon;
 
@@ -49,7 +50,14 @@ int main(int argc, char** argv) {
         return QDesktopServices::openUrl(QUrl::fromUserInput(address));
     });
 
+    FrmSendIcm* mainWindow = nullptr;
     MainWindowParts parts;
+    parts.openSettings = [&settings, &database, &mainWindow] {
+        FrmInit settingsWindow(
+            settings, &database, [&mainWindow] { mainWindow->tabDir_Click(); },
+            DefaultSystemProxyFactory(), mainWindow);
+        settingsWindow.exec();
+    };
     parts.settings = &settings;
     parts.browser = &browser;
     parts.database = &database;
@@ -62,6 +70,7 @@ int main(int argc, char** argv) {
                            requestTimeoutMs);
     AttachPortal(parts, portal);
     FrmSendIcm window(std::move(parts), arguments);
+    mainWindow = &window;
     QObject::connect(&window, &FrmSendIcm::unattendedRunFinished, &app,
                      [](int status) { QCoreApplication::exit(status); });
     window.show();

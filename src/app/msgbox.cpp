@@ -22,17 +22,22 @@ bool& Unattended() {
 
 }  // namespace
 
-void MsgBox::Warn(QWidget* parent, const QString& text) {
-    Show(parent, QMessageBox::Warning, text, QMessageBox::Ok, QMessageBox::Ok);
+void MsgBox::Warn(QWidget* parent, const QString& text, const QString& title) {
+    Show(parent, QMessageBox::Warning, title, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void MsgBox::Tell(QWidget* parent, const QString& text) {
+    Show(parent, QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 bool MsgBox::Ask(QWidget* parent, const QString& text) {
-    return Show(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+    return Show(parent, QMessageBox::Question, QString(), text, QMessageBox::Yes | QMessageBox::No,
                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 QMessageBox::StandardButton MsgBox::Show(QWidget* parent, QMessageBox::Icon icon,
-                                         const QString& text, QMessageBox::StandardButtons buttons,
+                                         const QString& title, const QString& text,
+                                         QMessageBox::StandardButtons buttons,
                                          QMessageBox::StandardButton unattendedAnswer) {
     Shown().append(text);
     if (!PresetAnswers().isEmpty()) return PresetAnswers().dequeue();
@@ -40,7 +45,7 @@ QMessageBox::StandardButton MsgBox::Show(QWidget* parent, QMessageBox::Icon icon
         std::fprintf(stderr, "%s\n", qPrintable(text));
         return unattendedAnswer;
     }
-    QMessageBox box(icon, kProgramTitle, text, buttons, parent);
+    QMessageBox box(icon, title.isEmpty() ? kProgramTitle : title, text, buttons, parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -13,8 +13,10 @@ namespace kavelon {
 // unattended run never waits for a person: its boxes go to standard error.
 class MsgBox {
   public:
-    // Warning icon with OK, under the program's title.
-    static void Warn(QWidget* parent, const QString& text);
+    // Warning icon with OK, under the program's title unless another is given.
+    static void Warn(QWidget* parent, const QString& text, const QString& title = QString());
+    // No icon, OK, under the program's title.
+    static void Tell(QWidget* parent, const QString& text);
     // Question icon with Yes and No; true for Yes.
     static bool Ask(QWidget* parent, const QString& text);
 
@@ -27,7 +29,7 @@ class MsgBox {
 
   private:
     static QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon,
-                                            const QString& text,
+                                            const QString& title, const QString& text,
                                             QMessageBox::StandardButtons buttons,
                                             QMessageBox::StandardButton unattendedAnswer);
 };
