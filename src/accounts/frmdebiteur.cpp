@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "app/artwork.h"
 #include "app/msgbox.h"
 #include "app/textutil.h"
 
@@ -33,6 +34,7 @@ T* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
 FrmDebiteur::FrmDebiteur(AccountStore* database, QWidget* parent)
     : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("frmDebiteur"));
+    UseDialogFont(this);
     setWindowTitle(QStringLiteral("Debiteursgegevens"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |

@@ -3,6 +3,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QWidget>
 
 namespace kavelon {
 namespace {
@@ -61,6 +62,12 @@ void DrawRefresh(QPainter& p) {
 }
 
 }  // namespace
+
+void UseDialogFont(QWidget* window) {
+    QFont small = window->font();
+    small.setPixelSize(11);
+    window->setFont(small);
+}
 
 QPixmap HeaderBanner(const QSize& size) {
     QPixmap pixmap = Blank(size);

@@ -115,9 +115,7 @@ FrmSendIcm::FrmSendIcm(MainWindowParts parts, const QStringList& arguments, QWid
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(536, 496);
-    QFont small = font();
-    small.setPixelSize(11);  // the window was drawn for a small dialog font
-    setFont(small);
+    UseDialogFont(this);
     BuildControls();
     if (IsAutoArgument(arguments)) {
         AutoMode = true;

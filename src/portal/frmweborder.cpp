@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "app/artwork.h"
 #include "app/browser.h"
 #include "app/msgbox.h"
 #include "app/textutil.h"
@@ -40,9 +41,7 @@ FrmWebOrder::FrmWebOrder(AccountStore* database, Browser* browser, QWidget* pare
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(195, 150);
-    QFont small = font();
-    small.setPixelSize(11);  // the window was drawn for a small dialog font
-    setFont(small);
+    UseDialogFont(this);
     BuildControls();
     Form_Load();
 }

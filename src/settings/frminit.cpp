@@ -13,6 +13,7 @@
 
 #include "accounts/accountstore.h"
 #include "accounts/frmdebiteur.h"
+#include "app/artwork.h"
 #include "app/msgbox.h"
 #include "app/textutil.h"
 #include "app/workdirs.h"
@@ -96,6 +97,7 @@ FrmInit::FrmInit(Settings& settings, AccountStore* database, std::function<void(
       directoryChanged_(std::move(directoryChanged)),
       systemProxy_(std::move(systemProxy)) {
     setObjectName(QStringLiteral("frmInit"));
+    UseDialogFont(this);
     setWindowTitle(QString());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -158,8 +160,8 @@ void FrmInit::BuildInstellingen() {
     frmInstellingen_ =
         Group(this, "frmInstellingen", QStringLiteral("Instellingen"), 8, 120, 465, 176, true);
     QWidget* g = frmInstellingen_;
-    Label1_ = Caption(g, "Label1", QStringLiteral("Debiteursgegevens:"), 12, 30, 100);
-    lstDebiteur_ = Place<QListWidget>(g, "lstDebiteur", 116, 28, 250, 73);
+    Label1_ = Caption(g, "Label1", QStringLiteral("Debiteursgegevens:"), 10, 30, 108);
+    lstDebiteur_ = Place<QListWidget>(g, "lstDebiteur", 120, 28, 246, 73);
     lstDebiteur_->setSelectionMode(QAbstractItemView::SingleSelection);
     cmdAdd_ = Button(g, "cmdAdd", QStringLiteral("Toevoegen"), 372, 28, 81);
     cmdUpdate_ = Button(g, "cmdUpdate", QStringLiteral("Wijzigen"), 372, 53, 81);

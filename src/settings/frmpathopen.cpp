@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 
+#include "app/artwork.h"
 #include "app/msgbox.h"
 #include "app/paths.h"
 
@@ -76,6 +77,7 @@ QStringList MountedVolumePaths() {
 FrmPathOpen::FrmPathOpen(QLineEdit* txtDirectory, QWidget* parent)
     : QDialog(parent), txtDirectory_(txtDirectory) {
     setObjectName(QStringLiteral("FrmPathOpen"));
+    UseDialogFont(this);
     setWindowTitle(QStringLiteral("Openen"));
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
