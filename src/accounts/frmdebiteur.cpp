@@ -10,6 +10,7 @@
 
 #include "app/artwork.h"
 #include "app/msgbox.h"
+#include "app/placement.h"
 #include "app/textutil.h"
 
 namespace kavelon {
@@ -20,14 +21,6 @@ const QString kFillInWarning =
 const QString kDuplicateWarning = QStringLiteral(
     "De opgegeven gegevens kunnen niet verwerkt worden,\r\n"
     "aangezien het debiteurennummer al eerder vastgelegd is.");
-
-template <typename T>
-T* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
-    auto* widget = new T(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
 
 }  // namespace
 
@@ -58,14 +51,8 @@ void FrmDebiteur::BuildControls() {
     lblWachtwoord_->setText(QStringLiteral("Wachtwoord:"));
     txtWachtwoord_ = Place<QLineEdit>(this, "txtWachtwoord", 102, 61, 133, 19);
     txtWachtwoord_->setEchoMode(QLineEdit::Password);
-    cmdOK_ = Place<QPushButton>(this, "cmdOK", 78, 90, 77, 23);
-    cmdOK_->setText(QStringLiteral("OK"));
-    cmdCancel_ = Place<QPushButton>(this, "cmdCancel", 160, 90, 77, 23);
-    cmdCancel_->setText(QStringLiteral("Annuleren"));
-    for (QPushButton* button : {cmdOK_, cmdCancel_}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    cmdOK_ = PlainButton(this, "cmdOK", QStringLiteral("OK"), 78, 90, 77, 23);
+    cmdCancel_ = PlainButton(this, "cmdCancel", QStringLiteral("Annuleren"), 160, 90, 77, 23);
 
     setTabOrder(txtDebiteur_, txtGebruiker_);
     setTabOrder(txtGebruiker_, txtWachtwoord_);

@@ -13,7 +13,7 @@ class QPushButton;
 
 namespace kavelon {
 
-// The account editor (Part 4.2): adds an account or changes one, straight into the account
+// The account editor: adds an account or changes one, straight into the account
 // store. The caller sets strInput, runs exec() and refills its own list afterwards.
 class FrmDebiteur : public QDialog {
     Q_OBJECT

@@ -21,6 +21,7 @@
 #include "app/logfile.h"
 #include "app/msgbox.h"
 #include "app/paths.h"
+#include "app/placement.h"
 #include "app/progressbox.h"
 #include "app/textutil.h"
 #include "app/workdirs.h"
@@ -44,22 +45,6 @@ struct WaitCursor {
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
-
-template <typename T>
-T* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
-    auto* widget = new T(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
-
-QPushButton* CaptionButton(QWidget* parent, const char* name, const QString& caption, int x, int y,
-                           int w) {
-    auto* button = Place<QPushButton>(parent, name, x, y, w, 23);
-    button->setText(caption);
-    button->setAutoDefault(false);
-    return button;
-}
 
 QToolButton* PictureButton(QWidget* parent, const char* name, ButtonPicture picture,
                            const QString& tip, int x) {
@@ -143,11 +128,12 @@ void FrmSendIcm::BuildControls() {
 void FrmSendIcm::BuildHeader() {
     picHeader_ = Place<QLabel>(this, "picHeader", 0, 8, 535, 117);
     picHeader_->setPixmap(HeaderBanner(picHeader_->size()));
-    cmdContact_ = CaptionButton(picHeader_, "cmdContact", QStringLiteral("Contact"), 17, 77, 51);
-    cmdActie_ = CaptionButton(picHeader_, "cmdActie", kVerzenden, 263, 77, 87);
+    cmdContact_ = PlainButton(picHeader_, "cmdContact", QStringLiteral("Contact"), 17, 77, 51, 23);
+    cmdActie_ = PlainButton(picHeader_, "cmdActie", kVerzenden, 263, 77, 87, 23);
     cmdInstellingen_ =
-        CaptionButton(picHeader_, "cmdInstellingen", QStringLiteral("Instellingen"), 351, 77, 87);
-    cmdSluiten_ = CaptionButton(picHeader_, "cmdSluiten", QStringLiteral("Afsluiten"), 439, 77, 87);
+        PlainButton(picHeader_, "cmdInstellingen", QStringLiteral("Instellingen"), 351, 77, 87, 23);
+    cmdSluiten_ =
+        PlainButton(picHeader_, "cmdSluiten", QStringLiteral("Afsluiten"), 439, 77, 87, 23);
     connect(cmdActie_, &QPushButton::clicked, this, &FrmSendIcm::cmdActie_Click);
     connect(cmdSluiten_, &QPushButton::clicked, this, &FrmSendIcm::close);
     connect(cmdContact_, &QPushButton::clicked, this, [this] {

@@ -11,28 +11,12 @@
 #include "app/artwork.h"
 #include "app/browser.h"
 #include "app/msgbox.h"
+#include "app/placement.h"
 #include "app/textutil.h"
 #include "portal/weborders.h"
 
 namespace kavelon {
-namespace {
-
-template <typename T>
-T* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
-    auto* widget = new T(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const QString& caption, int x) {
-    auto* button = Place<QPushButton>(parent, name, x, 126, 70, 22);
-    button->setText(caption);
-    button->setAutoDefault(false);  // a focused button would stay the default after it
-    return button;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 FrmWebOrder::FrmWebOrder(AccountStore* database, Browser* browser, QWidget* parent)
     : QDialog(parent), database_(database), browser_(browser) {
@@ -57,8 +41,8 @@ void FrmWebOrder::BuildControls() {
     lstDebiteur_ = Place<QListWidget>(this, "lstDebiteur", 6, 39, 184, 82);
     lstDebiteur_->setSelectionMode(QAbstractItemView::SingleSelection);
     lstDebiteur_->setSortingEnabled(false);
-    cmdOK_ = Button(this, "cmdOK", QStringLiteral("OK"), 45);
-    cmdCancel_ = Button(this, "cmdCancel", QStringLiteral("Annuleren"), 120);
+    cmdOK_ = PlainButton(this, "cmdOK", QStringLiteral("OK"), 45, 126, 70, 22);
+    cmdCancel_ = PlainButton(this, "cmdCancel", QStringLiteral("Annuleren"), 120, 126, 70, 22);
     connect(cmdOK_, &QPushButton::clicked, this, &FrmWebOrder::cmdOK_Click);
     connect(cmdCancel_, &QPushButton::clicked, this, &FrmWebOrder::reject);
     setTabOrder(cmdOK_, cmdCancel_);

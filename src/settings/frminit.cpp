@@ -15,6 +15,7 @@
 #include "accounts/frmdebiteur.h"
 #include "app/artwork.h"
 #include "app/msgbox.h"
+#include "app/placement.h"
 #include "app/textutil.h"
 #include "app/workdirs.h"
 #include "settings/frmpathopen.h"
@@ -30,28 +31,11 @@ const QString kSelectToDelete =
     QStringLiteral("Selecteer eerst het debiteurennummer dat u wilt verwijderen");
 const QString kNoDatabase = QStringLiteral("Het accountbestand is niet geopend.");
 
-template <typename T>
-T* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
-    auto* widget = new T(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
-
 QLabel* Caption(QWidget* parent, const char* name, const QString& text, int x, int y, int w,
                 int h = 13) {
     auto* label = Place<QLabel>(parent, name, x, y, w, h);
     label->setText(text);
     return label;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const QString& text, int x, int y, int w,
-                    int h = 23) {
-    auto* button = Place<QPushButton>(parent, name, x, y, w, h);
-    button->setText(text);
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
 }
 
 // A check box without text of its own; its text is the label beside it.
@@ -113,8 +97,8 @@ void FrmInit::BuildControls() {
     BuildToelichting();
     BuildInstellingen();
     BuildProxy();
-    cmdOK_ = Button(this, "cmdOK", QStringLiteral("OK"), 316, 476, 77);
-    cmdCancel_ = Button(this, "cmdCancel", QStringLiteral("Annuleren"), 396, 476, 77);
+    cmdOK_ = PlainButton(this, "cmdOK", QStringLiteral("OK"), 316, 476, 77, 23);
+    cmdCancel_ = PlainButton(this, "cmdCancel", QStringLiteral("Annuleren"), 396, 476, 77, 23);
     for (QGroupBox* group : {Frame1_, frmInstellingen_, frameProxy_}) KeepWindowFont(group, font());
     QFont bold = Label3_->font();
     bold.setBold(true);
@@ -163,12 +147,12 @@ void FrmInit::BuildInstellingen() {
     Label1_ = Caption(g, "Label1", QStringLiteral("Debiteursgegevens:"), 10, 30, 108);
     lstDebiteur_ = Place<QListWidget>(g, "lstDebiteur", 120, 28, 246, 73);
     lstDebiteur_->setSelectionMode(QAbstractItemView::SingleSelection);
-    cmdAdd_ = Button(g, "cmdAdd", QStringLiteral("Toevoegen"), 372, 28, 81);
-    cmdUpdate_ = Button(g, "cmdUpdate", QStringLiteral("Wijzigen"), 372, 53, 81);
-    cmdDelete_ = Button(g, "cmdDelete", QStringLiteral("Verwijderen"), 372, 78, 81);
+    cmdAdd_ = PlainButton(g, "cmdAdd", QStringLiteral("Toevoegen"), 372, 28, 81, 23);
+    cmdUpdate_ = PlainButton(g, "cmdUpdate", QStringLiteral("Wijzigen"), 372, 53, 81, 23);
+    cmdDelete_ = PlainButton(g, "cmdDelete", QStringLiteral("Verwijderen"), 372, 78, 81, 23);
     lblDirectory_ = Caption(g, "lblDirectory", QStringLiteral("Hoofddirectory:"), 12, 113, 100);
     txtDirectory_ = Place<QLineEdit>(g, "txtDirectory", 116, 110, 310, 20);
-    cmdDir_ = Button(g, "cmdDir", QStringLiteral("..."), 430, 109, 23, 22);
+    cmdDir_ = PlainButton(g, "cmdDir", QStringLiteral("..."), 430, 109, 23, 22);
     cmdDir_->setToolTip(QStringLiteral("Bladeren"));
     lblDirect_ =
         Caption(g, "lblDirect", QStringLiteral("ICM-orders direct verzenden"), 136, 139, 300);

@@ -23,13 +23,13 @@ class AccountStore;
 // Makes the system proxy source that rule R2 reads when chkUseIeProxy is ticked.
 using SystemProxyFactory = std::function<std::unique_ptr<SystemProxySource>()>;
 
-// The source of this system (Part 5.3). Inline, so that only a caller that uses it needs
+// The source of this system. Inline, so that only a caller that uses it needs
 // systemproxy.cpp.
 inline SystemProxyFactory DefaultSystemProxyFactory() {
     return [] { return MakeSystemProxySource(); };
 }
 
-// The settings window (Part 5.1), shown modally from the main window. It edits the ten
+// The settings window, shown modally from the main window. It edits the ten
 // settings in memory, writes them to the settings store on "OK" and maintains the accounts
 // through the account editor. After "OK" with a changed main directory it creates the working
 // folders and runs directoryChanged (the main window's tabDir_Click).

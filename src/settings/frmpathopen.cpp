@@ -19,19 +19,12 @@
 #include "app/artwork.h"
 #include "app/msgbox.h"
 #include "app/paths.h"
+#include "app/placement.h"
 
 namespace kavelon {
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
-
-template <typename T>
-T* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
-    auto* widget = new T(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
 
 // A path in the form the window keeps: absolute, cleaned, "/" separators.
 QString Clean(const QString& path) {
@@ -117,14 +110,9 @@ void FrmPathOpen::BuildControls() {
     Label3_ = Place<QLabel>(this, "Label3", 8, 226, 60, 13);
     Label3_->setText(QStringLiteral("Drives:"));
     Drive1_ = Place<QComboBox>(this, "Drive1", 8, 242, 241, 21);
-    cmdFileOpen_ = Place<QPushButton>(this, "cmdFileOpen", 257, 8, 81, 23);
-    cmdFileOpen_->setText(QStringLiteral("&Openen"));
-    cmdFileCancel_ = Place<QPushButton>(this, "cmdFileCancel", 257, 36, 81, 23);
-    cmdFileCancel_->setText(QStringLiteral("&Annuleren"));
-    for (QPushButton* button : {cmdFileOpen_, cmdFileCancel_}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    cmdFileOpen_ = PlainButton(this, "cmdFileOpen", QStringLiteral("&Openen"), 257, 8, 81, 23);
+    cmdFileCancel_ =
+        PlainButton(this, "cmdFileCancel", QStringLiteral("&Annuleren"), 257, 36, 81, 23);
 
     setTabOrder(Dir1_, Drive1_);
     setTabOrder(Drive1_, cmdFileOpen_);

@@ -13,7 +13,7 @@ class QPushButton;
 
 namespace kavelon {
 
-// The directory picker (Part 5.2). Dir1 lists the path from the volume's root down to the
+// The directory picker. Dir1 lists the path from the volume's root down to the
 // current directory, then the current directory's subdirectories; a double click or Enter
 // opens the highlighted entry. Drive1 lists the mounted volumes (the root first) in place of
 // drive letters. "&Openen" writes the opened directory, ending in kPathSep, into the given
