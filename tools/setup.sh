@@ -10,6 +10,7 @@ packages=(
   libsqlite3-dev sqlite3 openssl ca-certificates
   fonts-dejavu-core xvfb xauth
   squid libglib2.0-bin gsettings-desktop-schemas
+  g++-mingw-w64-x86-64-posix wine wine64
   util-linux iproute2 e2fsprogs
 )
 
