@@ -140,7 +140,8 @@ PostResult PortalClient::post(const QString& path, const QByteArray& body) {
                           reply->error() != QNetworkReply::OperationCanceledError &&
                           (reply->error() == QNetworkReply::NoError || status.toInt() >= 400);
     if (tunnelTimedOut)
-        result.error = QStringLiteral("the proxy did not complete its login within %1 ms").arg(kProxyLoginTimeoutMs);
+        result.error = QStringLiteral("the proxy did not complete its login within %1 ms")
+                           .arg(kProxyLoginTimeoutMs);
     else if (tooLarge)
         result.error = QStringLiteral("the answer is larger than %1 bytes").arg(kMaxAnswerBytes);
     else if (timedOut)

@@ -24,7 +24,8 @@ class PortalClient {
     static constexpr int kRequestTimeoutMs = 120000;
     static constexpr qint64 kMaxAnswerBytes = 64LL * 1024 * 1024;
     static constexpr int kMaxProxyAuthenticationRounds = 3;
-    static constexpr int kProxyLoginTimeoutMs = 5000;  // from the request to a tunnel through the proxy
+    static constexpr int kProxyLoginTimeoutMs =
+        5000;  // from the request to a tunnel through the proxy
 
     PortalClient(QNetworkAccessManager& network, const Settings& settings);
 

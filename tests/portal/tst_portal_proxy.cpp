@@ -86,7 +86,8 @@ void ProxyTest::ntlmLogin() {
 
 // Squid's own fake helper sends a challenge Qt cannot use; Qt would try again without end.
 void ProxyTest::refusedNtlmHandshakeEndsSoon() {
-    SquidProxy squid(SquidProxy::Login::Ntlm, QString(), QString(), "/usr/lib/squid/ntlm_fake_auth");
+    SquidProxy squid(SquidProxy::Login::Ntlm, QString(), QString(),
+                     "/usr/lib/squid/ntlm_fake_auth");
     QVERIFY(squid.started());
     Settings settings;
     settings.ProxyUsed = true;
