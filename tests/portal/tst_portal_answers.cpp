@@ -1,14 +1,20 @@
 #include <QDir>
 #include <QNetworkAccessManager>
+#include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "accounts/accountstore.h"
 #include "app/paths.h"
 #include "app/settings.h"
 #include "app/textutil.h"
+#include "messagefiles.h"
 #include "portal/exchange.h"
 #include "portal/portalclient.h"
 #include "recordingsink.h"
+
+#include <sys/stat.h>
 
 using namespace kavelon;
 
@@ -34,6 +40,7 @@ class PortalAnswersTest : public QObject {
     void formValues();
     void proxyPorts();
     void answerCharsets();
+    void orderWrittenWhileReadIsNotSent();
 
   private:
     std::unique_ptr<QTemporaryDir> root_;
@@ -214,6 +221,36 @@ void PortalAnswersTest::answerCharsets() {
     QCOMPARE(DecodeAnswer("caf\xC3\xA9", "text/html; charset=utf-8"), QString("caf\u00e9"));
     QCOMPARE(DecodeAnswer("caf\xE9 \x80", "text/html"), QString("caf\u00e9 \u20ac"));
     QCOMPARE(DecodeAnswer("caf\xE9", "text/plain; charset=\"ISO-8859-1\""), QString("caf\u00e9"));
+}
+
+// The ordering software still writing the order: the file changes between the start and the
+// end of reading it (a pipe written by another process makes that happen for real).
+void PortalAnswersTest::orderWrittenWhileReadIsNotSent() {
+    QTcpServer portal;  // stands where the portal would be: nothing may reach it
+    QVERIFY(portal.listen(QHostAddress::LocalHost, 0));
+    qputenv("KAVELON_PORTAL_URL", "https://127.0.0.1:" + QByteArray::number(portal.serverPort()));
+    QVERIFY(QDir(main_).mkdir("icm"));
+    const QString order = main_ + "icm/order.icm";
+    QVERIFY(mkfifo(QFile::encodeName(order).constData(), 0600) == 0);
+    QVERIFY(WriteMessageFile(root_->filePath("source.icm"), OrderLines("Week 49", "100")));
+    QProcess writer;
+    writer.start("sh", {"-c", "cat \"$0\" > \"$1\"", root_->filePath("source.icm"), order});
+    AccountStore database;
+    QString error;
+    QVERIFY(database.open(root_->filePath("Kavelon.kvd"), error));
+    Debiteur account{0, "100", "klant", "geheim"};
+    QVERIFY(database.addNew(account, error));
+    PortalClient client(network_, settings_);
+    client.setTimeouts(2000, 3000);
+    PortalExchange exchange(main_, &database, client, sink_, pump_);
+    exchange.VerzendICM("order.icm");
+    QVERIFY(!portal.hasPendingConnections() && !portal.waitForNewConnection(0));
+    if (writer.state() != QProcess::NotRunning) QVERIFY(writer.waitForFinished(10000));
+    QCOMPARE(sink_.texts(),
+             QStringList({"Bezig met het verzenden van ICM-bericht 'order.icm'",
+                          "Er is een fout opgetreden tijdens het verzenden van de order.",
+                          "Controleer online of de order verwerkt is!", ""}));
+    QVERIFY(QFileInfo::exists(order));
 }
 
 QTEST_GUILESS_MAIN(PortalAnswersTest)
