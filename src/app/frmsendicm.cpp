@@ -199,7 +199,7 @@ void FrmSendIcm::BuildFooter() {
     auto* picture2 = Place<QLabel>(this, "Picture2", 0, 468, 535, 27);
     picture2->setPixmap(FooterStrip(picture2->size()));
     QFont small = font();
-    small.setPixelSize(10);
+    small.setPixelSize(9);  // the footer labels are 13 pixels high
     lblAdres2_ = Place<QLabel>(picture2, "lblAdres2", 8, 4, 179, 13);
     lblAdres2_->setFont(small);
     lblAdres2_->setText(QStringLiteral("e-mail: verkoop@rilvost.nl"));
