@@ -51,7 +51,6 @@ class FrmSendIcm : public QDialog, public EventPump {
 
     bool FirstActivation = true;
     bool AutoMode = false;
-    bool OrderAccepted = false;
 
     void GetIcmFiles();
     void GetIcbFiles();

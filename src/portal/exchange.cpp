@@ -133,7 +133,7 @@ void PortalExchange::WriteFetchError() {
 bool PortalExchange::ReadOrder(const QString& path, QString& orderText, bool& refused,
                                QString account[3]) {
     const FileStamp before = StampOf(path);
-    LineReader reader(QByteArray{});
+    LineReader reader;
     if (!LineReader::FromFile(path, reader)) return false;
     QString line;
     while (reader.next(line)) {

@@ -28,14 +28,20 @@ bool ProxyOf(const Settings& settings, QNetworkProxy& proxy) {
     return true;
 }
 
-QNetworkRequest FormRequest(const QString& path, int connectTimeoutMs) {
+// The system's authorities and the extra ones of KAVELON_CA_FILE.
+QSslConfiguration TrustedAuthorities() {
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    const QString caFile = ExtraCaFile();
+    if (!caFile.isEmpty()) ssl.addCaCertificates(caFile, QSsl::Pem);
+    return ssl;
+}
+
+QNetworkRequest FormRequest(const QString& path, int connectTimeoutMs,
+                            const QSslConfiguration& ssl) {
     QNetworkRequest request(QUrl(PortalUrl() + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.setTransferTimeout(connectTimeoutMs);
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    const QString caFile = ExtraCaFile();
-    if (!caFile.isEmpty()) ssl.addCaCertificates(caFile, QSsl::Pem);
     request.setSslConfiguration(ssl);
     return request;
 }
@@ -49,7 +55,7 @@ bool IsCp1252Name(const QByteArray& charset) {
 }  // namespace
 
 PortalClient::PortalClient(QNetworkAccessManager& network, const Settings& settings)
-    : network_(network), settings_(settings) {}
+    : network_(network), settings_(settings), ssl_(TrustedAuthorities()) {}
 
 void PortalClient::setTimeouts(int connectMs, int requestMs) {
     connectTimeoutMs_ = connectMs;
@@ -85,7 +91,7 @@ PostResult PortalClient::post(const QString& path, const QByteArray& body) {
     if (network_.proxy() != proxy) network_.clearConnectionCache();
     network_.setProxy(proxy);
 
-    QNetworkReply* reply = network_.post(FormRequest(path, connectTimeoutMs_), body);
+    QNetworkReply* reply = network_.post(FormRequest(path, connectTimeoutMs_, ssl_), body);
     bool tooLarge = false;
     bool timedOut = false;
     int proxyRounds = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSslConfiguration>
 #include <QString>
 
 class QNetworkAccessManager;
@@ -38,6 +39,7 @@ class PortalClient {
   private:
     QNetworkAccessManager& network_;
     const Settings& settings_;
+    const QSslConfiguration ssl_;  // read once: the authority file is not read for every order
     int connectTimeoutMs_ = kConnectTimeoutMs;
     int requestTimeoutMs_ = kRequestTimeoutMs;
 };

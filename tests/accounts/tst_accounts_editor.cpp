@@ -7,6 +7,7 @@
 #include "accounts/accountstore.h"
 #include "accounts/frmdebiteur.h"
 #include "app/msgbox.h"
+#include "windowtest.h"
 
 using namespace kavelon;
 
@@ -27,17 +28,6 @@ QStringList Rows(const AccountStore& store) {
     for (const Debiteur& row : *all)
         rows << row.DebiteurenNummer + u'|' + row.Gebruiker + u'|' + row.Wachtwoord;
     return rows;
-}
-
-// The widgets that Tab visits, from start round to start.
-QStringList TabChain(QWidget* start) {
-    QStringList chain;
-    QWidget* next = start;
-    do {
-        if ((next->focusPolicy() & Qt::TabFocus) && next->isEnabled()) chain << next->objectName();
-        next = next->nextInFocusChain();
-    } while (next != start);
-    return chain;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "app/paths.h"
 #include "app/progressbox.h"
 #include "messagefiles.h"
+#include "windowtest.h"
 
 using namespace kavelon;
 
@@ -46,9 +47,7 @@ class MainWindowTest : public QObject {
     std::unique_ptr<FrmSendIcm> open(const QStringList& arguments = {"kavelon"});
     template <typename T>
     T* control(FrmSendIcm& window, const char* name) {
-        T* found = window.findChild<T*>(QString::fromLatin1(name));
-        if (!found) qFatal("control %s not found", name);
-        return found;
+        return Child<T>(window, name);
     }
     QTreeWidget* list(FrmSendIcm& window) { return control<QTreeWidget>(window, "lstBerichten"); }
     QStringList column(FrmSendIcm& window, int index);

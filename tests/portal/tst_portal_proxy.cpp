@@ -8,6 +8,23 @@
 
 using namespace kavelon;
 
+namespace {
+
+// Settings that send every request through the proxy on 127.0.0.1 at that port.
+Settings ThroughProxy(const QString& port, const QString& user = {}, const QString& password = {},
+                      bool ntlm = false) {
+    Settings settings;
+    settings.ProxyUsed = true;
+    settings.ProxyNtlm = ntlm;
+    settings.ProxyAdres = "127.0.0.1";
+    settings.ProxyPort = port;
+    settings.ProxyUser = user;
+    settings.ProxyToegang = password;
+    return settings;
+}
+
+}  // namespace
+
 // The portal client through a real proxy (Debian's squid) to the sandbox portal.
 class ProxyTest : public QObject {
     Q_OBJECT
@@ -53,12 +70,7 @@ void ProxyTest::basicLogin() {
     QFETCH(bool, passes);
     SquidProxy squid(SquidProxy::Login::Basic, "klant", "ge&heim+1");
     QVERIFY(squid.started());
-    Settings settings;
-    settings.ProxyUsed = true;
-    settings.ProxyAdres = "127.0.0.1";
-    settings.ProxyPort = QString::number(squid.port());
-    settings.ProxyUser = "klant";
-    settings.ProxyToegang = password;
+    Settings settings = ThroughProxy(QString::number(squid.port()), "klant", password);
     const qsizetype before = portal_->requests().size();
     const PostResult result = fetch(settings);
     QCOMPARE(result.ok, passes);
@@ -72,13 +84,8 @@ void ProxyTest::basicLogin() {
 void ProxyTest::ntlmLogin() {
     SquidProxy squid(SquidProxy::Login::Ntlm, QString(), QString(), KAVELON_NTLM_HELPER);
     QVERIFY(squid.started());
-    Settings settings;
-    settings.ProxyUsed = true;
-    settings.ProxyNtlm = true;
-    settings.ProxyAdres = "127.0.0.1";
-    settings.ProxyPort = QString::number(squid.port());
-    settings.ProxyUser = "KANTOOR\\klant";
-    settings.ProxyToegang = "wachtwoord";
+    Settings settings =
+        ThroughProxy(QString::number(squid.port()), "KANTOOR\\klant", "wachtwoord", true);
     const PostResult result = fetch(settings);
     QVERIFY2(result.ok, qPrintable(result.error));
     QTRY_VERIFY(squid.accessLog().contains("CONNECT 127.0.0.1"));
@@ -89,22 +96,14 @@ void ProxyTest::refusedNtlmHandshakeEndsSoon() {
     SquidProxy squid(SquidProxy::Login::Ntlm, QString(), QString(),
                      "/usr/lib/squid/ntlm_fake_auth");
     QVERIFY(squid.started());
-    Settings settings;
-    settings.ProxyUsed = true;
-    settings.ProxyNtlm = true;
-    settings.ProxyAdres = "127.0.0.1";
-    settings.ProxyPort = QString::number(squid.port());
-    settings.ProxyUser = "klant";
-    settings.ProxyToegang = "wachtwoord";
+    Settings settings = ThroughProxy(QString::number(squid.port()), "klant", "wachtwoord", true);
     const PostResult result = fetch(settings);  // the time-outs of this test are 10 s and 20 s
     QVERIFY(!result.ok);
     QVERIFY2(result.error.contains("did not complete its login"), qPrintable(result.error));
 }
 
 void ProxyTest::switchingTheProxyOffTakesEffectAtOnce() {
-    Settings settings;
-    settings.ProxyUsed = true;
-    settings.ProxyAdres = "127.0.0.1";
+    Settings settings = ThroughProxy(QString());
     {
         SquidProxy squid(SquidProxy::Login::Basic, "klant", "geheim");
         QVERIFY(squid.started());
@@ -119,9 +118,7 @@ void ProxyTest::switchingTheProxyOffTakesEffectAtOnce() {
 }
 
 void ProxyTest::badPortSendsNothing() {
-    Settings settings;
-    settings.ProxyUsed = true;
-    settings.ProxyAdres = "127.0.0.1";
+    Settings settings = ThroughProxy(QString());
     for (const char* port : {"", "poort", "70000"}) {
         settings.ProxyPort = port;
         const qsizetype before = portal_->requests().size();

@@ -16,6 +16,7 @@
 #include "app/msgbox.h"
 #include "portal/frmweborder.h"
 #include "portal/weborders.h"
+#include "windowtest.h"
 
 using namespace kavelon;
 
@@ -73,11 +74,6 @@ QWidget* NextTabStop(QWidget* widget) {
     QWidget* next = widget->nextInFocusChain();
     while (next != widget && !(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
     return next;
-}
-
-template <typename T = QWidget>
-T* Child(QWidget& window, const char* name) {
-    return window.findChild<T*>(QString::fromLatin1(name));
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "settings/frminit.h"
 #include "settings/frmpathopen.h"
 #include "unwritable.h"
+#include "windowtest.h"
 
 using namespace kavelon;
 
@@ -46,24 +47,6 @@ class FixedProxy : public SystemProxySource {
     int enable_;
     std::string server_;
 };
-
-template <typename T>
-T* Child(QWidget& window, const QString& name) {
-    T* found = window.findChild<T*>(name);
-    if (!found) qFatal("control %s not found", qPrintable(name));
-    return found;
-}
-
-// The widgets that Tab visits, from start round to start.
-QStringList TabChain(QWidget* start) {
-    QStringList chain;
-    QWidget* next = start;
-    do {
-        if ((next->focusPolicy() & Qt::TabFocus) && next->isEnabled()) chain << next->objectName();
-        next = next->nextInFocusChain();
-    } while (next != start);
-    return chain;
-}
 
 // Runs act on the modal window with this name as soon as it is shown.
 void WhenShown(const QString& name, std::function<void(QWidget&)> act) {
