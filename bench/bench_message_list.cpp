@@ -7,8 +7,8 @@
 
 #include <cstdio>
 
-#include "app/codec.h"
 #include "app/frmsendicm.h"
+#include "core/codec.h"
 
 using namespace kavelon;
 

@@ -10,8 +10,8 @@
 
 #include <cstdio>
 
-#include "app/settings.h"
-#include "app/textutil.h"
+#include "core/settings.h"
+#include "core/textutil.h"
 #include "portal/portalclient.h"
 
 using namespace kavelon;

@@ -8,10 +8,10 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "app/artwork.h"
-#include "app/msgbox.h"
-#include "app/placement.h"
-#include "app/textutil.h"
+#include "core/textutil.h"
+#include "ui/artwork.h"
+#include "ui/msgbox.h"
+#include "ui/placement.h"
 
 namespace kavelon {
 namespace {

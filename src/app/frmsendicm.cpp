@@ -16,19 +16,19 @@
 
 #include <cstdio>
 
-#include "app/artwork.h"
-#include "app/browser.h"
-#include "app/logfile.h"
-#include "app/msgbox.h"
-#include "app/paths.h"
-#include "app/placement.h"
 #include "app/progressbox.h"
-#include "app/textutil.h"
-#include "app/workdirs.h"
+#include "core/browser.h"
+#include "core/logfile.h"
+#include "core/paths.h"
+#include "core/textutil.h"
+#include "core/workdirs.h"
 #include "messages/orderpage.h"
 #include "portal/exchange.h"
 #include "portal/frmweborder.h"
 #include "portal/weborders.h"
+#include "ui/artwork.h"
+#include "ui/msgbox.h"
+#include "ui/placement.h"
 #include "version.h"
 
 namespace kavelon {

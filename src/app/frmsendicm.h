@@ -4,9 +4,9 @@
 
 #include <QDialog>
 
-#include "app/actionlock.h"
-#include "app/progress.h"
-#include "app/settings.h"
+#include "core/actionlock.h"
+#include "core/progress.h"
+#include "core/settings.h"
 #include "messages/messagelist.h"
 
 class QLabel;

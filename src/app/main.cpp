@@ -4,12 +4,12 @@
 #include <QUrl>
 
 #include "accounts/accountstore.h"
-#include "app/browser.h"
 #include "app/frmsendicm.h"
-#include "app/msgbox.h"
-#include "app/settings.h"
+#include "core/browser.h"
+#include "core/settings.h"
 #include "portal/portalclient.h"
 #include "settings/frminit.h"
+#include "ui/msgbox.h"
 
 using namespace kavelon;
 

@@ -3,7 +3,7 @@
 #include <QStringList>
 #include <QTextEdit>
 
-#include "app/progress.h"
+#include "core/progress.h"
 
 namespace kavelon {
 

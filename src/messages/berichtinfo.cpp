@@ -1,7 +1,7 @@
 #include "messages/berichtinfo.h"
 
-#include "app/paths.h"
-#include "app/textutil.h"
+#include "core/paths.h"
+#include "core/textutil.h"
 #include "messages/linereader.h"
 
 namespace kavelon {

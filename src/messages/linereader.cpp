@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "app/codec.h"
+#include "core/codec.h"
 
 namespace kavelon {
 

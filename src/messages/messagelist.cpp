@@ -2,10 +2,10 @@
 
 #include <QFile>
 
-#include "app/paths.h"
-#include "app/progress.h"
-#include "app/textutil.h"
-#include "app/workdirs.h"
+#include "core/paths.h"
+#include "core/progress.h"
+#include "core/textutil.h"
+#include "core/workdirs.h"
 
 namespace kavelon {
 

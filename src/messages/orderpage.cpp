@@ -3,10 +3,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "app/codec.h"
-#include "app/paths.h"
-#include "app/textutil.h"
-#include "app/workdirs.h"
+#include "core/codec.h"
+#include "core/paths.h"
+#include "core/textutil.h"
+#include "core/workdirs.h"
 #include "messages/messagefile.h"
 #include "messages/values.h"
 

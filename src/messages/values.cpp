@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "app/textutil.h"
+#include "core/textutil.h"
 
 namespace kavelon {
 namespace {

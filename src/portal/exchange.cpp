@@ -8,11 +8,11 @@
 #include <system_error>
 
 #include "accounts/accountstore.h"
-#include "app/codec.h"
-#include "app/paths.h"
-#include "app/progress.h"
-#include "app/textutil.h"
-#include "app/workdirs.h"
+#include "core/codec.h"
+#include "core/paths.h"
+#include "core/progress.h"
+#include "core/textutil.h"
+#include "core/workdirs.h"
 #include "messages/linereader.h"
 #include "portal/portalclient.h"
 

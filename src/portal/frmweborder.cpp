@@ -8,12 +8,12 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "app/artwork.h"
-#include "app/browser.h"
-#include "app/msgbox.h"
-#include "app/placement.h"
-#include "app/textutil.h"
+#include "core/browser.h"
+#include "core/textutil.h"
 #include "portal/weborders.h"
+#include "ui/artwork.h"
+#include "ui/msgbox.h"
+#include "ui/placement.h"
 
 namespace kavelon {
 namespace {}  // namespace

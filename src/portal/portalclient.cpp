@@ -10,8 +10,8 @@
 #include <QStringDecoder>
 #include <QTimer>
 
-#include "app/codec.h"
-#include "app/settings.h"
+#include "core/codec.h"
+#include "core/settings.h"
 #include "portal/addresses.h"
 
 namespace kavelon {

@@ -1,7 +1,7 @@
 #include "portal/weborders.h"
 
 #include "accounts/accountstore.h"
-#include "app/textutil.h"
+#include "core/textutil.h"
 #include "portal/addresses.h"
 
 namespace kavelon {

@@ -13,12 +13,12 @@
 
 #include "accounts/accountstore.h"
 #include "accounts/frmdebiteur.h"
-#include "app/artwork.h"
-#include "app/msgbox.h"
-#include "app/placement.h"
-#include "app/textutil.h"
-#include "app/workdirs.h"
+#include "core/textutil.h"
+#include "core/workdirs.h"
 #include "settings/frmpathopen.h"
+#include "ui/artwork.h"
+#include "ui/msgbox.h"
+#include "ui/placement.h"
 
 namespace kavelon {
 namespace {

@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "settings/systemproxy.h"
 
 class QCheckBox;

@@ -16,10 +16,10 @@
 #include <QStyle>
 #include <QTreeWidget>
 
-#include "app/artwork.h"
-#include "app/msgbox.h"
-#include "app/paths.h"
-#include "app/placement.h"
+#include "core/paths.h"
+#include "ui/artwork.h"
+#include "ui/msgbox.h"
+#include "ui/placement.h"
 
 namespace kavelon {
 namespace {

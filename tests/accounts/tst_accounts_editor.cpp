@@ -6,7 +6,7 @@
 
 #include "accounts/accountstore.h"
 #include "accounts/frmdebiteur.h"
-#include "app/msgbox.h"
+#include "ui/msgbox.h"
 #include "windowtest.h"
 
 using namespace kavelon;

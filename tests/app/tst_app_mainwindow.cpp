@@ -10,10 +10,10 @@
 #include <QtTest>
 
 #include "app/frmsendicm.h"
-#include "app/msgbox.h"
-#include "app/paths.h"
 #include "app/progressbox.h"
+#include "core/paths.h"
 #include "messagefiles.h"
+#include "ui/msgbox.h"
 #include "windowtest.h"
 
 using namespace kavelon;

@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/paths.h"
+#include "core/paths.h"
 #include "unwritable.h"
 
 // Runs the real program as a scheduler would: "kavelon auto" without any display.

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "app/paths.h"
+#include "core/paths.h"
 
 // The sample message files: linereader/, and icm/ and icb/ as under a main directory.
 inline QString MessagesDir() {

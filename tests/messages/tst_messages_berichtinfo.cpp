@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/paths.h"
+#include "core/paths.h"
 #include "messages/berichtinfo.h"
 #include "testdata.h"
 

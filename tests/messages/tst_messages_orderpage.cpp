@@ -6,8 +6,8 @@
 
 #include <optional>
 
-#include "app/codec.h"
-#include "app/paths.h"
+#include "core/codec.h"
+#include "core/paths.h"
 #include "messages/orderpage.h"
 #include "unwritable.h"
 

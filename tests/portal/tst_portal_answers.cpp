@@ -6,9 +6,9 @@
 #include <QtTest>
 
 #include "accounts/accountstore.h"
-#include "app/paths.h"
-#include "app/settings.h"
-#include "app/textutil.h"
+#include "core/paths.h"
+#include "core/settings.h"
+#include "core/textutil.h"
 #include "messagefiles.h"
 #include "portal/exchange.h"
 #include "portal/portalclient.h"

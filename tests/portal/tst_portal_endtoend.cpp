@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "accounts/accountstore.h"
-#include "app/codec.h"
+#include "core/codec.h"
 #include "messagefiles.h"
 #include "sandboxportal.h"
 

@@ -1,7 +1,7 @@
 #include <QNetworkAccessManager>
 #include <QtTest>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "portal/portalclient.h"
 #include "sandboxportal.h"
 #include "squidproxy.h"

@@ -11,11 +11,11 @@
 #include <memory>
 
 #include "accounts/accountstore.h"
-#include "app/browser.h"
 #include "app/frmsendicm.h"
-#include "app/msgbox.h"
+#include "core/browser.h"
 #include "portal/frmweborder.h"
 #include "portal/weborders.h"
+#include "ui/msgbox.h"
 #include "windowtest.h"
 
 using namespace kavelon;

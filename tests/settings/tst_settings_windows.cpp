@@ -16,12 +16,12 @@
 
 #include "accounts/accountstore.h"
 #include "app/frmsendicm.h"
-#include "app/msgbox.h"
-#include "app/paths.h"
-#include "app/settings.h"
+#include "core/paths.h"
+#include "core/settings.h"
 #include "messagefiles.h"
 #include "settings/frminit.h"
 #include "settings/frmpathopen.h"
+#include "ui/msgbox.h"
 #include "unwritable.h"
 #include "windowtest.h"
 

@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QStringList>
 
-#include "app/codec.h"
+#include "core/codec.h"
 
 // Writes a message file the way the ordering software does: CR LF line ends, Windows-1252.
 inline bool WriteMessageFile(const QString& path, const QStringList& lines) {

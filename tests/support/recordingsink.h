@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/progress.h"
+#include "core/progress.h"
 
 // Keeps every progress line an action writes, for tests that read them back.
 struct RecordingSink : kavelon::ProgressSink {

@@ -12,8 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/codec.h"
-#include "app/textutil.h"
+#include "core/codec.h"
+#include "core/textutil.h"
 
 using namespace kavelon;
 

@@ -7,7 +7,7 @@
 #include <QLocalSocket>
 #include <QWebEnginePage>
 
-#include "app/browser.h"
+#include "core/browser.h"
 
 namespace kavelon {
 

@@ -9,8 +9,8 @@
 #include <QApplication>
 #include <QLocalSocket>
 
-#include "app/browser.h"
 #include "companion.h"
+#include "core/browser.h"
 
 namespace {
 

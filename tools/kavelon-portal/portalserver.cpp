@@ -11,8 +11,8 @@
 #include <QSslSocket>
 #include <QUrl>
 
-#include "app/codec.h"
-#include "app/textutil.h"
+#include "core/codec.h"
+#include "core/textutil.h"
 #include "messages/messagefile.h"
 
 namespace kavelon {

@@ -10,8 +10,8 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
-#include "app/codec.h"
-#include "app/textutil.h"
+#include "core/codec.h"
+#include "core/textutil.h"
 #include "messages/messagefile.h"
 #include "messages/values.h"
 

@@ -1,4 +1,4 @@
-#include "app/browser.h"
+#include "core/browser.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -14,7 +14,7 @@
 
 #include <cstring>
 
-#include "app/browser.h"
+#include "core/browser.h"
 
 using namespace kavelon;
 
@@ -164,7 +164,7 @@ void BrowserTest::programFromEnvironment() {
 
 // Runs a copy of this test program in another folder; it prints what FindProgram answers.
 static QString FindProgramFrom(const QString& folder, const QString& path) {
-    const QString copy = QDir(folder).filePath(QStringLiteral("tst_app_browser"));
+    const QString copy = QDir(folder).filePath(QStringLiteral("tst_core_browser"));
     if (!QFile::exists(copy) && !QFile::copy(QCoreApplication::applicationFilePath(), copy))
         return QStringLiteral("(no copy)");
     QProcess probe;
@@ -448,4 +448,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_app_browser.moc"
+#include "tst_core_browser.moc"

@@ -1,7 +1,7 @@
 #include <QNetworkInformation>
 #include <QNetworkInterface>
 
-#include "app/textutil.h"
+#include "core/textutil.h"
 
 namespace kavelon {
 namespace {

@@ -2,8 +2,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/codec.h"
-#include "app/textutil.h"
+#include "core/codec.h"
+#include "core/textutil.h"
 
 using namespace kavelon;
 
@@ -136,4 +136,4 @@ void TextTest::dirExists() {
 }
 
 QTEST_GUILESS_MAIN(TextTest)
-#include "tst_app_text.moc"
+#include "tst_core_text.moc"

@@ -6,8 +6,8 @@
 
 #include <csignal>
 
-#include "app/actionlock.h"
-#include "app/paths.h"
+#include "core/actionlock.h"
+#include "core/paths.h"
 
 using namespace kavelon;
 
@@ -72,4 +72,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_app_actionlock.moc"
+#include "tst_core_actionlock.moc"

@@ -1,4 +1,4 @@
-#include "app/codec.h"
+#include "core/codec.h"
 
 #include <array>
 

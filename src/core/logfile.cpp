@@ -1,11 +1,11 @@
-#include "app/logfile.h"
+#include "core/logfile.h"
 
 #include <QSaveFile>
 
-#include "app/codec.h"
-#include "app/paths.h"
-#include "app/textutil.h"
-#include "app/workdirs.h"
+#include "core/codec.h"
+#include "core/paths.h"
+#include "core/textutil.h"
+#include "core/workdirs.h"
 
 namespace kavelon {
 

@@ -1,9 +1,9 @@
-#include "app/textutil.h"
+#include "core/textutil.h"
 
 #include <QFileInfo>
 
-#include "app/codec.h"
-#include "app/paths.h"
+#include "core/codec.h"
+#include "core/paths.h"
 
 namespace kavelon {
 

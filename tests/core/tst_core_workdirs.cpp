@@ -3,8 +3,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/paths.h"
-#include "app/workdirs.h"
+#include "core/paths.h"
+#include "core/workdirs.h"
 #include "recordingsink.h"
 #include "unwritable.h"
 
@@ -127,4 +127,4 @@ void WorkDirsTest::listsExtensionInAnyCase() {
 }
 
 QTEST_GUILESS_MAIN(WorkDirsTest)
-#include "tst_app_workdirs.moc"
+#include "tst_core_workdirs.moc"

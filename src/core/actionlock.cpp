@@ -1,11 +1,11 @@
-#include "app/actionlock.h"
+#include "core/actionlock.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 
-#include "app/paths.h"
-#include "app/progress.h"
-#include "app/workdirs.h"
+#include "core/paths.h"
+#include "core/progress.h"
+#include "core/workdirs.h"
 
 namespace kavelon {
 namespace {

@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 using namespace kavelon;
 
@@ -131,4 +131,4 @@ void SettingsTest::fileIsOwnerOnly() {
 }
 
 QTEST_GUILESS_MAIN(SettingsTest)
-#include "tst_app_settings.moc"
+#include "tst_core_settings.moc"

@@ -1,10 +1,10 @@
-#include "app/workdirs.h"
+#include "core/workdirs.h"
 
 #include <QDir>
 
-#include "app/paths.h"
-#include "app/progress.h"
-#include "app/textutil.h"
+#include "core/paths.h"
+#include "core/progress.h"
+#include "core/textutil.h"
 
 namespace kavelon {
 namespace {

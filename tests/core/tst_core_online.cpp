@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include "app/textutil.h"
+#include "core/textutil.h"
 
 using namespace kavelon;
 
@@ -36,4 +36,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_app_online.moc"
+#include "tst_core_online.moc"

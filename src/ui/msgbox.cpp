@@ -1,8 +1,8 @@
-#include "app/msgbox.h"
+#include "ui/msgbox.h"
 
 #include <cstdio>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 namespace kavelon {
 namespace {
