@@ -17,7 +17,8 @@
 #include <QTreeWidget>
 
 #include "core/paths.h"
-#include "ui/artwork.h"
+#include "ui/fonts.h"
+#include "ui/keys.h"
 #include "ui/msgbox.h"
 #include "ui/placement.h"
 
@@ -71,6 +72,7 @@ FrmPathOpen::FrmPathOpen(QLineEdit* txtDirectory, QWidget* parent)
     : QDialog(parent), txtDirectory_(txtDirectory) {
     setObjectName(QStringLiteral("FrmPathOpen"));
     UseDialogFont(this);
+    UseFocusKeys(this);
     setWindowTitle(QStringLiteral("Openen"));
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
