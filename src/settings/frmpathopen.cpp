@@ -193,9 +193,10 @@ void FrmPathOpen::FillDir1() {
 }
 
 void FrmPathOpen::Dir1_Change() {
-    lblDirectory_->setText(QDir::toNativeSeparators(path_));
+    // Sized to its text, but no wider than the list below it: a long path loses its start.
+    lblDirectory_->resize(Dir1_->width(), lblDirectory_->height());
+    ShowPathText(lblDirectory_, QString(), QDir::toNativeSeparators(path_));
     lblDirectory_->adjustSize();
-    lblDirectory_->setToolTip(lblDirectory_->text());
     SelectDriveOfPath();
 }
 

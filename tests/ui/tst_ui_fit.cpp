@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -134,11 +135,13 @@ class WindowFitTest : public QObject {
   private slots:
     void init();
     void cleanup();
+    void narrowFontWhereInstalled();
     void mainWindowTextsFit();
     void statusLineElidesALongPathAtItsStart();
     void settingsWindowTextsFit();
     void accountEditorTextsFit();
     void pickerTextsFit();
+    void pickerShowsALongPathByItsEnd();
     void webOrderTextsFit();
 
   private:
@@ -188,6 +191,14 @@ std::unique_ptr<FrmSendIcm> WindowFitTest::openMainWindow(const QString& directo
     window->show();
     if (!QTest::qWaitFor([&window] { return !window->FirstActivation; })) qFatal("not activated");
     return window;
+}
+
+// The windows use Liberation Sans exactly when it is installed; the fallback run has no such font.
+void WindowFitTest::narrowFontWhereInstalled() {
+    FrmDebiteur w(store_.get());
+    const bool installed = QFontDatabase::families().contains("Liberation Sans");
+    QCOMPARE(QFontInfo(w.font()).family() == "Liberation Sans", installed);
+    QCOMPARE(QFontInfo(Child(w, "lblDebiteur")->font()).family(), QFontInfo(w.font()).family());
 }
 
 void WindowFitTest::mainWindowTextsFit() {
@@ -243,6 +254,23 @@ void WindowFitTest::pickerTextsFit() {
     FrmPathOpen w(&field);
     w.show();
     QVERIFY2(MisfitsOf(w).isEmpty(), qPrintable(MisfitsOf(w).join('\n')));
+}
+
+void WindowFitTest::pickerShowsALongPathByItsEnd() {
+    const QString deep = root_->path() + "/een/heel/diep/genest/pad/naar/de/hoofddirectory/rilvost";
+    QVERIFY(QDir().mkpath(deep));
+    QLineEdit field;
+    FrmPathOpen w(&field);
+    w.show();
+    QVERIFY(w.setPath(deep));
+    auto* shown = Child<QLabel>(w, "lblDirectory");
+    QVERIFY2(shown->text().startsWith("...") && shown->text().endsWith("/hoofddirectory/rilvost"),
+             qPrintable(shown->text()));
+    QVERIFY(shown->geometry().right() <= Child(w, "Dir1")->geometry().right());
+    QCOMPARE(shown->toolTip(), deep);
+    QVERIFY2(MisfitsOf(w).isEmpty(), qPrintable(MisfitsOf(w).join('\n')));
+    Child<QPushButton>(w, "cmdFileOpen")->click();
+    QCOMPARE(field.text(), deep + kPathSep);  // the whole path, whatever the label shows
 }
 
 void WindowFitTest::webOrderTextsFit() {
