@@ -1,15 +1,15 @@
 #include "messages/linereader.h"
 
-#include <QFile>
-
 #include "core/codec.h"
+#include "core/regularfile.h"
 
 namespace kavelon {
 
 bool LineReader::FromFile(const QString& path, LineReader& reader) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    reader = LineReader(file.readAll());
+    // Never a pipe or a device, never more than a message file may hold.
+    FileRead read = ReadRegularFile(path);
+    if (read.status != ReadStatus::Ok && read.status != ReadStatus::Changed) return false;
+    reader = LineReader(std::move(read.bytes));
     return true;
 }
 
