@@ -1,13 +1,17 @@
 #include "messages/linereader.h"
 
+#include <QFileInfo>
+
 #include "core/codec.h"
 #include "core/regularfile.h"
 
 namespace kavelon {
 
 bool LineReader::FromFile(const QString& path, LineReader& reader) {
-    // Never a pipe or a device, never more than a message file may hold.
-    FileRead read = ReadRegularFile(path);
+    // Never a pipe or a device, never more than a message file may hold, and through a link
+    // only a file inside the main directory, the parent of the message's folder.
+    const QString folder = QFileInfo(path).absolutePath();
+    FileRead read = ReadMessageFile(path, QFileInfo(folder).absolutePath());
     if (read.status != ReadStatus::Ok && read.status != ReadStatus::Changed) return false;
     reader = LineReader(std::move(read.bytes));
     return true;

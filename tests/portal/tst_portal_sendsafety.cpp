@@ -178,7 +178,9 @@ void SendSafetyTest::orderReplacedDuringPostStays() {
 
 void SendSafetyTest::specialFilesAndOutsideLinksAreNeverSent() {
     const QString icm = kavelon_->main() + "icm/";
-    QVERIFY(WriteBytes(kavelon_->path("secret.txt"), "ProxyToegang=GEHEIM\r\n"));
+    // A file outside that reads like an order: only the refusal keeps it from the portal.
+    QVERIFY(WriteMessageFile(kavelon_->path("secret.txt"), OrderLines("GEHEIM", "100200")));
+    const QByteArray secret = PrivateKavelon::Contents(kavelon_->path("secret.txt"));
     QVERIFY(::mkfifo(QFile::encodeName(kavelon_->path("pipe")), 0600) == 0);
     QVERIFY(::mkfifo(QFile::encodeName(icm + "pipe.icm"), 0600) == 0);
     QVERIFY(Link("/dev/zero", icm + "zero.icm"));
@@ -205,8 +207,7 @@ void SendSafetyTest::specialFilesAndOutsideLinksAreNeverSent() {
         QVERIFY2(!posts.contains(refused), refused);
     for (const QJsonObject& record : portal_->requests())
         QVERIFY(!SandboxPortal::BodyOf(record).contains("GEHEIM"));
-    QCOMPARE(PrivateKavelon::Contents(kavelon_->path("secret.txt")),
-             QByteArray("ProxyToegang=GEHEIM\r\n"));
+    QCOMPARE(PrivateKavelon::Contents(kavelon_->path("secret.txt")), secret);
     QCOMPARE(kavelon_->names("verzonden"), QStringList({"binnen.icm", "gewoon.icm"}));
 
     const QString log = kavelon_->logs();
@@ -229,6 +230,10 @@ void SendSafetyTest::specialFilesAndOutsideLinksAreNeverSent() {
         if (!row.refusal.isEmpty()) refusedRows << row.name;
     QCOMPARE(refusedRows, QStringList({"dangling.icm", "linkpipe.icm", "map.icm", "pipe.icm",
                                        "random.icm", "secret.icm", "zero.icm"}));
+    // Its page, written into the shared temp folder, never holds the file outside.
+    QVERIFY(CreateIcmHtml(kavelon_->path("secret.txt")).contains("GEHEIM"));
+    QVERIFY(!CreateIcmHtml(icm + "secret.icm").contains("GEHEIM"));
+    QVERIFY(CreateIcmHtml(icm + "groot.icm").size() < 100000);
 }
 
 void SendSafetyTest::hiddenAndUndecodableNamesAreNotPassedOver() {
