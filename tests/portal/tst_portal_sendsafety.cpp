@@ -326,7 +326,7 @@ void SendSafetyTest::connectionFaultsLetTheNextOrderGoOn_data() {
     for (const char* fault :
          {"drop-before", "drop-after", "http500", "no-tags", "truncated", "oversized",
           "reversed-tags", "slow", "redirect-307", "unresolvable name", "silent portal",
-          "dropping portal", "proxy port closed"})
+          "dropping portal", "proxy port closed", "silent proxy", "dropping proxy"})
         QTest::newRow(fault) << QString(fault);
 }
 
@@ -342,7 +342,7 @@ void SendSafetyTest::connectionFaultsLetTheNextOrderGoOn() {
     const QString listenerUrl = "https://127.0.0.1:" + QString::number(listener.serverPort());
     connect(&listener, &QTcpServer::newConnection, &listener, [&] {
         while (QTcpSocket* socket = listener.nextPendingConnection()) {
-            if (fault == "dropping portal")
+            if (fault.startsWith("dropping"))
                 socket->abort();
             else
                 held << socket;
@@ -358,11 +358,17 @@ void SendSafetyTest::connectionFaultsLetTheNextOrderGoOn() {
         kavelon_->setSetting("ProxyUsed", "1");
         kavelon_->setSetting("ProxyAdres", "127.0.0.1");
         kavelon_->setSetting("ProxyPort", QString::number(closed.serverPort()));
+    } else if (fault.endsWith("proxy")) {
+        kavelon_->setSetting("ProxyUsed", "1");
+        kavelon_->setSetting("ProxyAdres", "127.0.0.1");
+        kavelon_->setSetting("ProxyPort", QString::number(listener.serverPort()));
     } else
         portal_->setFault(fault);
+    const qsizetype before = portal_->requests().size();
     QProcess run;
     kavelon_->start(run, *portal_, env);
     QCOMPARE(FinishServing(run, 120000), 1);
+    if (fault.contains("proxy")) QCOMPARE(portal_->requests().size(), before);  // never direct
     QCOMPARE(kavelon_->names("icm"), QStringList({"a.icm", "b.icm"}));
     QVERIFY(kavelon_->names("verzonden").isEmpty());
     const QString log = kavelon_->logs();
