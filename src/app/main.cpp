@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     });
 
     FrmSendIcm* mainWindow = nullptr;
+    browser.setReport([&mainWindow](const QString& text) { MsgBox::Warn(mainWindow, text); });
     MainWindowParts parts;
     parts.openSettings = [&settings, &database, &mainWindow] {
         FrmInit settingsWindow(
