@@ -34,6 +34,7 @@ QStringList Arguments(int argc, char** argv) {
 int main(int argc, char** argv) {
     const QStringList arguments = Arguments(argc, argv);
     ChooseUnattendedPlatform(arguments);
+    companion::ProvideRuntimeFolder();
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Kavelon"));
     QCoreApplication::setApplicationName(kProgramTitle);

@@ -74,6 +74,8 @@ QString PrivateFolder() {
     return {};
 }
 
+void ProvideRuntimeFolder() {}
+
 QString SocketName() {
     const QString overridden = qEnvironmentVariable("KAVELON_BROWSER_SOCKET");
     if (!overridden.isEmpty()) return overridden;
@@ -127,6 +129,12 @@ QString PrivateFolder() {
         QDir(QDir::tempPath()).filePath(QStringLiteral("kavelon-%1").arg(::geteuid()));
     if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0 && errno != EEXIST) return {};
     return CheckFolder(own, true) ? own : QString();
+}
+
+void ProvideRuntimeFolder() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    const QString folder = PrivateFolder();
+    if (!folder.isEmpty()) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
 }
 
 QString SocketName() {

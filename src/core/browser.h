@@ -77,6 +77,10 @@ inline constexpr char kFailed[] = "failed";
 QString PrivateFolder();
 // A folder (not a link to one) of this user that nobody else may enter.
 bool IsPrivateFolder(const QString& path);
+// Where the system sets no XDG_RUNTIME_DIR, sets it to the private folder, so that Qt uses a
+// runtime folder of this user without warning about the missing one. Call before the
+// application object is made.
+void ProvideRuntimeFolder();
 
 // The socket name: KAVELON_BROWSER_SOCKET when set, else "kavelon-browser" in the private
 // folder (a per-user pipe name on Windows). Empty when there is no private folder.

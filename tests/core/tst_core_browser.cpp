@@ -699,6 +699,15 @@ void BrowserTest::socketFolderIsPrivate() {
     QCOMPARE(::chmod(ownPath.constData(), 0777), 0);
     QCOMPARE(companion::PrivateFolder(), own);
     QCOMPARE(Mode(own), mode_t(0700));
+    {
+        // Qt gets it as the runtime folder where the system names none.
+        const ScopedVariable restore("XDG_RUNTIME_DIR", QByteArray());
+        companion::ProvideRuntimeFolder();
+        QCOMPARE(qEnvironmentVariable("XDG_RUNTIME_DIR"), own);
+        const ScopedVariable system("XDG_RUNTIME_DIR", "/run/user/elders");
+        companion::ProvideRuntimeFolder();
+        QCOMPARE(qEnvironmentVariable("XDG_RUNTIME_DIR"), QStringLiteral("/run/user/elders"));
+    }
 
     // The system's runtime folder when it is private; left as it is when it is not.
     const QString runtime = dir_.filePath(QStringLiteral("runtime"));

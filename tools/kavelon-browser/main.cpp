@@ -7,7 +7,6 @@
 // --notify names a socket that is told "ready" once this program listens, or "failed".
 
 #include <QApplication>
-#include <QFile>
 #include <QLocalSocket>
 #include <QLoggingCategory>
 
@@ -51,9 +50,7 @@ void ChooseSandbox() {
 // errors stay; QT_LOGGING_RULES still brings the configuration back.
 void QuietStart() {
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
-    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
-    const QString folder = kavelon::companion::PrivateFolder();
-    if (!folder.isEmpty()) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+    kavelon::companion::ProvideRuntimeFolder();
 }
 
 }  // namespace
