@@ -13,6 +13,8 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
+#include "version.h"
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -193,6 +195,9 @@ QString CompanionBrowser::FindProgram() {
         const QFileInfo beside(QDir(QCoreApplication::applicationDirPath()), ExecutableName());
         if (beside.isFile() && beside.isExecutable()) return beside.absoluteFilePath();
     }
+    // Installed, it lives where helper programs belong.
+    const QFileInfo installed(QDir(QString::fromUtf8(kInstalledHelperFolder)), ExecutableName());
+    if (installed.isFile() && installed.isExecutable()) return installed.absoluteFilePath();
     return QStandardPaths::findExecutable(ExecutableName());
 }
 
