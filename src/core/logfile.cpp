@@ -1,8 +1,7 @@
 #include "core/logfile.h"
 
-#include <QSaveFile>
-
 #include "core/codec.h"
+#include "core/durablefile.h"
 #include "core/paths.h"
 #include "core/textutil.h"
 #include "core/workdirs.h"
@@ -29,10 +28,8 @@ bool WriteLogFile(QString& directory, const QStringList& progressLines, QString*
     EnsureTrailingSeparator(directory);
     const QString path =
         directory + kFolderLogfiles + kPathSep + LogFileName(QDateTime::currentDateTime());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(LogFileContent(QDateTime::currentDateTime(), progressLines));
-    if (!file.commit()) return false;
+    if (!WriteFileDurably(path, LogFileContent(QDateTime::currentDateTime(), progressLines)))
+        return false;
     if (writtenPath) *writtenPath = path;
     return true;
 }
