@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 #include "portalstate.h"
 
 class QSslSocket;
@@ -39,6 +41,9 @@ enum class Fault {
     BadFileElement,  // a file element closed right after its name, one never closed
     UnsafeNames,     // file elements named "../x.icb", "a/b.icb", "c:evil.icb", "..\y.icb"
     WrongHost,       // a certificate issued for wrong.example
+    Drip,            // sends the answer one byte a second
+    SlowEnd,         // sends all of the answer but its end, the end after --slow-ms; a fetch's
+                     // confirmations leave the queue only once the whole answer has gone out
     Unknown,
 };
 
@@ -66,7 +71,8 @@ struct HttpResponse {
     QByteArray contentType = "text/html; charset=windows-1252";
     QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
-    bool truncate = false;  // send half of the body, then close
+    bool truncate = false;            // send half of the body, then close
+    std::function<void()> afterSent;  // once the whole answer has gone out
 };
 
 // The HTTPS portal on 127.0.0.1: a minimal HTTP/1.1 server (Content-Length bodies, keep-alive,
@@ -93,6 +99,10 @@ class PortalServer : public QSslServer {
     void record(const HttpRequest& request, const QString& peer, Fault fault);
     void noteActivity();
     int slowMs() const { return options_.slowMs; }
+    // Notes the confirmations an answer handed out, one JSON object per line in
+    // <state>/handed-out.log: {"time": ms since the epoch, "name": ..., "content": base64 of
+    // the Windows-1252 bytes}.
+    void recordHandedOut(const PortalAnswer& answer) const;
 
   protected:
     void incomingConnection(qintptr socket) override;
@@ -120,7 +130,9 @@ class PortalConnection : public QObject {
   private:
     void readMore();
     void process();
-    void send(const HttpResponse& response, bool close);
+    void send(const HttpResponse& response, bool close, Fault fault = Fault::None);
+    void sendRest(QByteArray rest, int delayMs, bool byteByByte, std::function<void()> afterSent,
+                  bool close);
 
     QSslSocket* socket_;
     PortalServer* server_;
