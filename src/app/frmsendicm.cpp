@@ -241,6 +241,7 @@ void FrmSendIcm::Activated() {
     activationStarted_ = true;
     QCoreApplication::processEvents();
     if (FirstActivation) {
+        if (AutoMode) ReserveLogSpace(settings_.Directory);
         if (settings_.IcmDirect || AutoMode)
             cmdActie_Click();
         else

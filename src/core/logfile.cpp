@@ -1,5 +1,9 @@
 #include "core/logfile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include "core/codec.h"
 #include "core/durablefile.h"
 #include "core/paths.h"
@@ -7,6 +11,26 @@
 #include "core/workdirs.h"
 
 namespace kavelon {
+namespace {
+
+constexpr qsizetype kLogReserveBytes = 64 * 1024;
+
+QString ReservePath(const QString& directory) {
+    return directory + kFolderTemp + kPathSep + QStringLiteral("kavelon-logruimte");
+}
+
+}  // namespace
+
+void ReserveLogSpace(QString& directory) {
+    if (IsBlank(directory)) return;
+    EnsureTrailingSeparator(directory);
+    const QString reserve = ReservePath(directory);
+    const QDir temp(directory + kFolderTemp);
+    for (const QString& name : temp.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (name.startsWith(QFileInfo(reserve).fileName()) && IsDurableTemporaryName(name))
+            QFile::remove(temp.filePath(name));  // left by a run that was killed
+    if (temp.exists()) WriteFileDurably(reserve, QByteArray(kLogReserveBytes, '\0'));
+}
 
 QString LogFileName(const QDateTime& moment) {
     return QStringLiteral("Log") + moment.toString(QStringLiteral("yyyyMMddhhmmss")) +
@@ -26,6 +50,7 @@ QByteArray LogFileContent(const QDateTime& created, const QStringList& progressL
 bool WriteLogFile(QString& directory, const QStringList& progressLines, QString* writtenPath) {
     if (IsBlank(directory)) return false;
     EnsureTrailingSeparator(directory);
+    QFile::remove(ReservePath(directory));
     const QString path =
         directory + kFolderLogfiles + kPathSep + LogFileName(QDateTime::currentDateTime());
     if (!WriteFileDurably(path, LogFileContent(QDateTime::currentDateTime(), progressLines)))
