@@ -112,6 +112,7 @@ inline bool QueueConfirmations(const SandboxPortal& portal, int count, const QSt
         QNetworkRequest request(QUrl(portal.url() + "/icmpost.aspx"));
         request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
         request.setSslConfiguration(ssl);
+        request.setRawHeader("X-Kavelon-Fault", "none");  // whatever the fetch is put through
         QNetworkReply* reply = network.post(request, body);
         QEventLoop loop;
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);

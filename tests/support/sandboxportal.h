@@ -12,10 +12,10 @@
 // with a state folder of its own. It stops when the guard goes (and by itself when idle).
 class SandboxPortal {
   public:
-    explicit SandboxPortal(const QString& program) {
+    explicit SandboxPortal(const QString& program, int slowMs = 4000) {
         portal_.setProgram(program);
         portal_.setArguments({"--port", "0", "--state", state_.path(), "--idle-exit-ms", "300000",
-                              "--slow-ms", "4000"});
+                              "--slow-ms", QString::number(slowMs)});
         portal_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         portal_.start();
         const QDeadlineTimer deadline(60000);

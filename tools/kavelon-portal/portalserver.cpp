@@ -250,13 +250,16 @@ HttpResponse PortalServer::portalPost(const HttpRequest& request, Fault fault, b
                        (orders && fault == Fault::SlowEnd);
     PortalAnswer answer = orders ? state_.postOrder(request.body, apply)
                                  : state_.fetchConfirmations(request.body, apply);
-    if (!orders && apply) recordHandedOut(answer);
+    if (!orders && apply) recordHandedOut(answer, QDateTime::currentMSecsSinceEpoch());
     switch (fault) {
         case Fault::SlowEnd: {
             if (orders) break;
             HttpResponse r = Text(answer.text());
             const QByteArray body = request.body;
-            r.afterSent = [this, body] { recordHandedOut(state_.fetchConfirmations(body, true)); };
+            r.afterSent = [this, body] {
+                const qint64 sent = QDateTime::currentMSecsSinceEpoch();
+                recordHandedOut(state_.fetchConfirmations(body, true), sent);
+            };
             return r;
         }
         case Fault::NoTags:
@@ -296,14 +299,13 @@ HttpResponse PortalServer::portalPost(const HttpRequest& request, Fault fault, b
     return Text(answer.text());
 }
 
-void PortalServer::recordHandedOut(const PortalAnswer& answer) const {
+void PortalServer::recordHandedOut(const PortalAnswer& answer, qint64 when) const {
     if (!answer.accepted() || answer.files.isEmpty()) return;
     QFile log(QDir(options_.stateDir).filePath(QStringLiteral("handed-out.log")));
     if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) return;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     for (const auto& [name, content] : answer.files) {
         const QJsonObject entry{
-            {QStringLiteral("time"), now},
+            {QStringLiteral("time"), when},
             {QStringLiteral("name"), name},
             {QStringLiteral("content"), QString::fromLatin1(EncodeCp1252(content).toBase64())}};
         log.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
@@ -494,6 +496,7 @@ void PortalConnection::send(const HttpResponse& response, bool close, Fault faul
 void PortalConnection::sendRest(QByteArray rest, int delayMs, bool byteByByte,
                                 std::function<void()> afterSent, bool close) {
     QTimer::singleShot(delayMs, this, [this, rest, delayMs, byteByByte, afterSent, close] {
+        if (socket_->state() != QAbstractSocket::ConnectedState) return;  // the client is gone
         const bool drip = byteByByte && rest.size() > 1;
         socket_->write(drip ? rest.left(1) : rest);
         socket_->flush();

@@ -99,10 +99,10 @@ class PortalServer : public QSslServer {
     void record(const HttpRequest& request, const QString& peer, Fault fault);
     void noteActivity();
     int slowMs() const { return options_.slowMs; }
-    // Notes the confirmations an answer handed out, one JSON object per line in
-    // <state>/handed-out.log: {"time": ms since the epoch, "name": ..., "content": base64 of
-    // the Windows-1252 bytes}.
-    void recordHandedOut(const PortalAnswer& answer) const;
+    // Notes the confirmations an answer handed out at a moment (ms since the epoch), one JSON
+    // object per line in <state>/handed-out.log: {"time": ..., "name": ..., "content": base64
+    // of the Windows-1252 bytes}.
+    void recordHandedOut(const PortalAnswer& answer, qint64 when) const;
 
   protected:
     void incomingConnection(qintptr socket) override;
