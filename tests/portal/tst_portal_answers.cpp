@@ -173,7 +173,8 @@ void PortalAnswersTest::confirmationAnswers_data() {
     QStringList windowsNames;
     QStringList refusals{"2 bevestigingen"};
     for (const char* name : {"CON", "NUL.icb", "com1", "Lpt9.ICM", "aux .txt", "a.icb.", "a.icbxax",
-                             "a<b.icb", "wat?.icb", "a|b.icb", "ster*.icb", "\"q\".icb"}) {
+                             "a<b.icb", "wat?.icb", "a|b.icb", "ster*.icb", "\"q\".icb",
+                             "/etc/x.icb", "\\\\server\\x.icb", "../../x.icb", "c:\\x.icb"}) {
         windowsNames << QString("<file %1>\r\nX\r\n</file>").arg(name);
         refusals << QString(
                         "Het ICB-bericht '%1' heeft een ongeldige bestandsnaam en is niet "
