@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -27,6 +28,7 @@
 #include "portal/frmweborder.h"
 #include "portal/weborders.h"
 #include "ui/artwork.h"
+#include "ui/fonts.h"
 #include "ui/msgbox.h"
 #include "ui/placement.h"
 #include "version.h"
@@ -39,6 +41,13 @@ constexpr qint64 kPumpIntervalMs = 15;
 const QString kVerzenden = QStringLiteral("Verzenden");
 const QString kOphalen = QStringLiteral("Ophalen");
 const QString kOrderOverzicht = QStringLiteral("Order overzicht");
+
+// Counts the fills under way while it lives.
+struct FillScope {
+    explicit FillScope(int& count) : count_(count) { ++count_; }
+    ~FillScope() { --count_; }
+    int& count_;
+};
 
 // Shows the wait pointer for the whole program while it lives.
 struct WaitCursor {
@@ -76,6 +85,23 @@ class ClickFilter : public QObject {
   private:
     std::function<void()> action_;
 };
+
+// The status line of the list; a long main directory is cut at its start, so that the
+// folder's name stays visible.
+void ShowStatus(QLabel* status, MessageTab tab, const QString& text) {
+    const QString& keep = LayoutOf(tab).statusWithRows;
+    const qsizetype path = text.startsWith(keep) ? keep.size() : text.size();
+    ShowPathText(status, text.left(path), text.mid(path));
+}
+
+// A row for an entry named like a message that is not read: in red, without a tick box.
+QTreeWidgetItem* RefusedRow(const ListedMessage& row) {
+    auto* item = new QTreeWidgetItem(QStringList{row.name, row.refusal});
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    for (int column = 0; column < 2; ++column) item->setForeground(column, QColor(Qt::red));
+    item->setToolTip(0, row.refusal);
+    return item;
+}
 
 }  // namespace
 
@@ -122,8 +148,9 @@ FrmSendIcm::FrmSendIcm(MainWindowParts parts, const QStringList& arguments, QWid
 
 FrmSendIcm::~FrmSendIcm() = default;
 
+// The arguments after the program's name must be the one word "auto", in any letter case.
 bool FrmSendIcm::IsAutoArgument(const QStringList& arguments) {
-    return arguments.size() > 1 && arguments.at(1).toLower() == QStringLiteral("auto");
+    return arguments.size() == 2 && arguments.at(1).toLower() == QStringLiteral("auto");
 }
 
 void FrmSendIcm::BuildControls() {
@@ -208,13 +235,9 @@ void FrmSendIcm::BuildLists(QWidget* picture1) {
 void FrmSendIcm::BuildFooter() {
     auto* picture2 = Place<QLabel>(this, "Picture2", 0, 468, 535, 27);
     picture2->setPixmap(FooterStrip(picture2->size()));
-    QFont small = font();
-    small.setPixelSize(9);  // the footer labels are 13 pixels high
     lblAdres2_ = Place<QLabel>(picture2, "lblAdres2", 8, 4, 179, 13);
-    lblAdres2_->setFont(small);
     lblAdres2_->setText(QStringLiteral("e-mail: verkoop@rilvost.nl"));
     lblNexaloom_ = Place<QLabel>(picture2, "lblNexaloom", 417, 4, 105, 13);
-    lblNexaloom_->setFont(small);
     lblNexaloom_->setText(QStringLiteral("Powered by Nexaloom"));
     lblNexaloom_->setCursor(Qt::PointingHandCursor);
     new ClickFilter(lblNexaloom_, [this] {
@@ -355,7 +378,16 @@ void FrmSendIcm::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-// Escape and the frame's close both end here: during an action the window closes afterwards.
+// Escape does nothing: the window closes only on "Afsluiten" or the frame's close.
+void FrmSendIcm::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel) || event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// The frame's close ends here: during an action the window closes afterwards.
 void FrmSendIcm::reject() {
     if (actionRunning_) {
         closePending_ = true;
@@ -380,6 +412,9 @@ void FrmSendIcm::tabDir_Click() {
     SelectTab(tab);
     if (!FillList(tab)) return;  // another tab was chosen during the fill and has taken over
     lstBerichten_->setFocus();
+}
+
+void FrmSendIcm::ShowActionButton(MessageTab tab) {
     if (tab == MessageTab::Verzonden) {
         cmdActie_->setEnabled(false);
         cmdActie_->hide();
@@ -409,9 +444,15 @@ void FrmSendIcm::GetVerzondenFiles() {
     FillList(MessageTab::Verzonden);
 }
 
+// Events are processed while the files are read, so the old rows go first: nothing may act on
+// rows of another folder meanwhile. The new rows come in one go once all files are read.
 bool FrmSendIcm::FillList(MessageTab tab) {
     CreateWorkDirs(settings_.Directory);
     const int generation = ++fillGeneration_;
+    const FillScope scope(fillsRunning_);
+    lstBerichten_->clear();
+    SetListButtons(false);
+    cmdActie_->setEnabled(false);
     Listing listing;
     if (!IsBlank(settings_.Directory)) {
         EnsureTrailingSeparator(settings_.Directory);
@@ -427,6 +468,7 @@ bool FrmSendIcm::FillList(MessageTab tab) {
     }
     if (generation != fillGeneration_) return false;  // a fill started meanwhile has taken over
     ShowRows(tab, listing);
+    ShowActionButton(tab);
     return true;
 }
 
@@ -444,6 +486,10 @@ void FrmSendIcm::ShowRows(MessageTab tab, const Listing& listing) {
     QList<QTreeWidgetItem*> items;
     items.reserve(listing.rows.size());
     for (const ListedMessage& row : listing.rows) {
+        if (!row.refusal.isEmpty()) {
+            items.append(RefusedRow(row));
+            continue;
+        }
         auto* item = new QTreeWidgetItem(QStringList(row.name) + CellsOf(tab, row.info));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(0, setTicks ? Qt::Checked : Qt::Unchecked);
@@ -453,8 +499,7 @@ void FrmSendIcm::ShowRows(MessageTab tab, const Listing& listing) {
     ApplySort();
 
     const bool hasRows = !items.isEmpty();
-    lblMelding_->setText(StatusText(settings_.Directory, tab, hasRows));
-    lblMelding_->setToolTip(lblMelding_->text());
+    ShowStatus(lblMelding_, tab, StatusText(settings_.Directory, tab, hasRows));
     SetListButtons(hasRows);
 }
 

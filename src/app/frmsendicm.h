@@ -65,6 +65,7 @@ class FrmSendIcm : public QDialog, public EventPump {
 
     MessageTab currentTab() const;
     bool actionRunning() const { return actionRunning_; }
+    bool fillRunning() const { return fillsRunning_ > 0; }
     // The names of the ticked rows, in list order.
     QStringList tickedNames() const;
     ProgressBox* progressBox() const { return rtbVoortgang_; }
@@ -80,6 +81,7 @@ class FrmSendIcm : public QDialog, public EventPump {
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
 
   private:
@@ -95,6 +97,7 @@ class FrmSendIcm : public QDialog, public EventPump {
     void FinishUnattendedRun();
     bool FillList(MessageTab tab);
     void ShowRows(MessageTab tab, const Listing& listing);
+    void ShowActionButton(MessageTab tab);
     void SetListButtons(bool enabled);
     void lstBerichten_ColumnClick(int column);
     void ApplySort();
@@ -131,6 +134,7 @@ class FrmSendIcm : public QDialog, public EventPump {
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     bool sortEnabled_ = false;
     int fillGeneration_ = 0;
+    int fillsRunning_ = 0;
     bool activationStarted_ = false;
     bool actionRunning_ = false;
     bool closePending_ = false;

@@ -37,7 +37,8 @@ bool DirExists(const QString& path);
 // "\uNNNN", so that a text from outside can never start a line of its own.
 QString EscapeControls(const QString& text);
 
-// Turns "<p>" into a line break and removes every tag.
+// Turns "<p>" into a line break and removes every tag, a tag being the text from the first "<"
+// to the first ">"; when that ">" comes first or is missing, the rest stays as it is.
 QString StripHtml(const QString& text);
 
 }  // namespace kavelon

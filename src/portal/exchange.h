@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/regularfile.h"
+
 namespace kavelon {
 
 class AccountStore;
@@ -42,6 +44,10 @@ class PortalExchange {
   private:
     bool ReadOrder(const QString& path, QString& orderText, bool& refused,
                    QString accountValues[3]);
+    bool IsPending(const QString& fileName) const;
+    void ReportRefusedOrders();
+    void RestoreInterruptedMoves();
+    void PutBack(const QString& moving, const QString& folder, const QString& name);
     void WriteSendError();
     void WriteFetchError();
     // An answer kept in the temp folder until each of its confirmations is stored; beside it
@@ -69,6 +75,7 @@ class PortalExchange {
     bool keptAnswersDone_ = false;
     bool noSpace_ = false;  // the medium is full: no further answer is asked for
     int answerCount_ = 0;
+    FileStamp readStamp_;  // of the order file last read for a post
 };
 
 // The name a delivered confirmation is stored under: lower case, ".icm" as ".icb", "xax" as

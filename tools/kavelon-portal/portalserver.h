@@ -44,6 +44,10 @@ enum class Fault {
     Drip,            // sends the answer one byte a second
     SlowEnd,         // sends all of the answer but its end, the end after --slow-ms; a fetch's
                      // confirmations leave the queue only once the whole answer has gone out
+    Redirect301,     // status 301, 302, 307 or 308 with a Location: the text of the file
+    Redirect302,     // <state>/location, else "/elsewhere"; the portal's state is untouched
+    Redirect307,
+    Redirect308,
     Unknown,
 };
 
@@ -112,6 +116,7 @@ class PortalServer : public QSslServer {
     HttpResponse portalPost(const HttpRequest& request, Fault fault, bool orders);
     HttpResponse directLogin(const HttpRequest& request);
     HttpResponse orderStatus(const HttpRequest& request);
+    HttpResponse redirect(Fault fault) const;
 
     PortalOptions options_;
     PortalState& state_;
