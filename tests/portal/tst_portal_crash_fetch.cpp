@@ -16,9 +16,9 @@ namespace {
 
 constexpr int kKills = 52;
 constexpr int kHeldBackMs = 250;     // how long the sandbox holds back the end of each answer
-constexpr int kLatestKillMs = 800;   // the kill comes this long after the first fetch at most
+constexpr int kLatestKillMs = 650;   // the kill comes this long after the first fetch at most
 constexpr qint64 kInFlightMs = 250;  // an answer this fresh may still be on its way when killed
-constexpr int kQueuedPerAccount = 3;
+constexpr int kQueuedPerAccount = 8;
 
 QByteArray Contents(const QString& path) {
     QFile file(path);
