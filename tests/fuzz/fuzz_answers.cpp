@@ -28,7 +28,7 @@ struct NoPump : EventPump {
     void ProcessPendingEvents() override {}
 };
 
-// Size and time of every entry under the folder, icb's content left out.
+// Size and time of every entry under the private folder, path by path; icb's content left out.
 using Snapshot = QMap<QString, QPair<qint64, QDateTime>>;
 
 // One main directory with its working folders and an account file beside it, and a file
@@ -76,8 +76,8 @@ struct Harness {
         return snapshot;
     }
 
-    // What icb holds is only plain files whose names the fetch may store; they are removed
-    // again so that every input starts from the same folders.
+    // icb holds plain files only, never a folder or a link; they are removed again so that
+    // every input starts from the same folders.
     void CheckAndClearIcb() {
         const QFileInfoList entries = QDir(icb).entryInfoList(
             QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
@@ -119,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!harness.exchange.OrderAccepted ||
                answer.contains(QStringLiteral("<IcmStatus>Correct</IcmStatus>")));
     harness.exchange.VerwerkIcb(answer);
-    CheckStoredName(answer, harness.icb);
     FUZZ_CHECK(harness.Take() == harness.before);
     harness.CheckAndClearIcb();
+    CheckStoredName(answer, harness.icb);
     return 0;
 }
