@@ -13,6 +13,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64
   util-linux iproute2 e2fsprogs
   dpkg-dev file desktop-file-utils appstream man-db groff-base systemd
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

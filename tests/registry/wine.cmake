@@ -1,6 +1,6 @@
 # Registers Windows test programs (<dir>/<name>.exe) that run under wine in a throw-away prefix:
 # the fixture test registry_wine_prefix makes the prefix once per test run, and
-# registry_wine_prefix_cleanup removes it again.
+# registry_wine_prefix_cleanup removes it again. All carry the label wine (ctest -LE wine).
 function(kavelon_wine_tests wine dir)
   set(prefix ${CMAKE_CURRENT_BINARY_DIR}/wineprefix)
   set(script ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/wineprefix.sh)
@@ -18,6 +18,7 @@ function(kavelon_wine_tests wine dir)
   endforeach()
   set_tests_properties(${tests} PROPERTIES
     TIMEOUT 120
+    LABELS wine
     ENVIRONMENT "WINEPREFIX=${prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml="
     ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
 endfunction()
