@@ -28,7 +28,8 @@ struct NoPump : EventPump {
     void ProcessPendingEvents() override {}
 };
 
-// Size and time of every entry under the private folder, path by path; icb's content left out.
+// Size and time of every entry under the private folder, path by path; the content of icb
+// and of temp (where an answer is kept until its confirmations are stored) left out.
 using Snapshot = QMap<QString, QPair<qint64, QDateTime>>;
 
 // One main directory with its working folders and an account file beside it, and a file
@@ -37,6 +38,7 @@ struct Harness {
     QString root = PrivateFolder().path();
     QString mainDir = root + QStringLiteral("/rilvost/");
     QString icb = mainDir + kFolderIcb;
+    QString temp = mainDir + kFolderTemp;
     Settings settings;
     QNetworkAccessManager network;
     AccountStore accounts;
@@ -64,10 +66,10 @@ struct Harness {
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
-            if (path.startsWith(icb + kPathSep)) continue;
+            if (path.startsWith(icb + kPathSep) || path.startsWith(temp + kPathSep)) continue;
             const QFileInfo info = it.fileInfo();
-            // icb itself changes whenever a confirmation is stored in it.
-            if (path == icb) {
+            // icb and temp change whenever a confirmation or an answer is stored in them.
+            if (path == icb || path == temp) {
                 snapshot.insert(path, {-1, QDateTime()});
                 continue;
             }
@@ -85,6 +87,8 @@ struct Harness {
             FUZZ_CHECK(entry.isFile() && !entry.isSymLink());
             FUZZ_CHECK(QFile::remove(entry.filePath()));
         }
+        for (const QFileInfo& kept : QDir(temp).entryInfoList(QDir::Files | QDir::Hidden))
+            FUZZ_CHECK(QFile::remove(kept.filePath()));
     }
 };
 
