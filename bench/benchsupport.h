@@ -223,7 +223,11 @@ class Installation {
         kavelon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QElapsedTimer timer;
         timer.start();
-        kavelon.start(program_, {"auto"});
+        // BENCH_WRAPPER runs the program under a profiler: "perf record -g -o FILE --".
+        QStringList command = QString::fromLocal8Bit(qgetenv("BENCH_WRAPPER"))
+                                  .split(u' ', Qt::SkipEmptyParts);
+        command << program_ << QStringLiteral("auto");
+        kavelon.start(command.takeFirst(), command);
         if (!kavelon.waitForFinished(1800000)) {
             kavelon.kill();
             return -1;
