@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6network6
   qt6-webengine-dev libqt6webenginecore6-bin
   libsqlite3-dev sqlite3 openssl ca-certificates
-  fonts-dejavu-core xvfb xauth
+  fonts-dejavu-core fonts-liberation2 xvfb xauth
   squid libglib2.0-bin gsettings-desktop-schemas
   g++-mingw-w64-x86-64-posix wine wine64
   util-linux iproute2 e2fsprogs

@@ -1,7 +1,6 @@
 #include "accounts/frmdebiteur.h"
 
 #include <QEvent>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,7 +8,8 @@
 #include <QTimer>
 
 #include "core/textutil.h"
-#include "ui/artwork.h"
+#include "ui/fonts.h"
+#include "ui/keys.h"
 #include "ui/msgbox.h"
 #include "ui/placement.h"
 
@@ -28,6 +28,7 @@ FrmDebiteur::FrmDebiteur(AccountStore* database, QWidget* parent)
     : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("frmDebiteur"));
     UseDialogFont(this);
+    UseFocusKeys(this);
     setWindowTitle(QStringLiteral("Debiteursgegevens"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -43,13 +44,13 @@ FrmDebiteur::~FrmDebiteur() {
 void FrmDebiteur::BuildControls() {
     lblDebiteur_ = Place<QLabel>(this, "lblDebiteur", 6, 11, 92, 13);
     lblDebiteur_->setText(QStringLiteral("Debiteurennummer:"));
-    txtDebiteur_ = Place<QLineEdit>(this, "txtDebiteur", 102, 9, 133, 19);
+    txtDebiteur_ = TextBox(this, "txtDebiteur", 102, 9, 133, 19);
     lblGebruiker_ = Place<QLabel>(this, "lblGebruiker", 6, 37, 78, 13);
     lblGebruiker_->setText(QStringLiteral("Gebruikerscode:"));
-    txtGebruiker_ = Place<QLineEdit>(this, "txtGebruiker", 102, 35, 133, 19);
+    txtGebruiker_ = TextBox(this, "txtGebruiker", 102, 35, 133, 19);
     lblWachtwoord_ = Place<QLabel>(this, "lblWachtwoord", 6, 63, 64, 13);
     lblWachtwoord_->setText(QStringLiteral("Wachtwoord:"));
-    txtWachtwoord_ = Place<QLineEdit>(this, "txtWachtwoord", 102, 61, 133, 19);
+    txtWachtwoord_ = TextBox(this, "txtWachtwoord", 102, 61, 133, 19);
     txtWachtwoord_->setEchoMode(QLineEdit::Password);
     cmdOK_ = PlainButton(this, "cmdOK", QStringLiteral("OK"), 78, 90, 77, 23);
     cmdCancel_ = PlainButton(this, "cmdCancel", QStringLiteral("Annuleren"), 160, 90, 77, 23);
@@ -80,19 +81,6 @@ void FrmDebiteur::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         QTimer::singleShot(0, this, &FrmDebiteur::Form_Activate);
-}
-
-void FrmDebiteur::keyPressEvent(QKeyEvent* event) {
-    // Neither button is the default or the cancel button: Enter and Escape do nothing here.
-    switch (event->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Escape:
-            event->accept();
-            return;
-        default:
-            QDialog::keyPressEvent(event);
-    }
 }
 
 void FrmDebiteur::Form_Load() {

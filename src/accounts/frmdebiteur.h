@@ -30,7 +30,6 @@ class FrmDebiteur : public QDialog {
   protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void done(int result) override;
 
   private:

@@ -27,6 +27,7 @@
 #include "portal/frmweborder.h"
 #include "portal/weborders.h"
 #include "ui/artwork.h"
+#include "ui/fonts.h"
 #include "ui/msgbox.h"
 #include "ui/placement.h"
 #include "version.h"
@@ -76,6 +77,14 @@ class ClickFilter : public QObject {
   private:
     std::function<void()> action_;
 };
+
+// The status line of the list; a long main directory is cut at its start, so that the
+// folder's name stays visible.
+void ShowStatus(QLabel* status, MessageTab tab, const QString& text) {
+    const QString& keep = LayoutOf(tab).statusWithRows;
+    const qsizetype path = text.startsWith(keep) ? keep.size() : text.size();
+    ShowPathText(status, text.left(path), text.mid(path));
+}
 
 }  // namespace
 
@@ -198,13 +207,9 @@ void FrmSendIcm::BuildLists(QWidget* picture1) {
 void FrmSendIcm::BuildFooter() {
     auto* picture2 = Place<QLabel>(this, "Picture2", 0, 468, 535, 27);
     picture2->setPixmap(FooterStrip(picture2->size()));
-    QFont small = font();
-    small.setPixelSize(9);  // the footer labels are 13 pixels high
     lblAdres2_ = Place<QLabel>(picture2, "lblAdres2", 8, 4, 179, 13);
-    lblAdres2_->setFont(small);
     lblAdres2_->setText(QStringLiteral("e-mail: verkoop@rilvost.nl"));
     lblNexaloom_ = Place<QLabel>(picture2, "lblNexaloom", 417, 4, 105, 13);
-    lblNexaloom_->setFont(small);
     lblNexaloom_->setText(QStringLiteral("Powered by Nexaloom"));
     lblNexaloom_->setCursor(Qt::PointingHandCursor);
     new ClickFilter(lblNexaloom_, [this] {
@@ -426,8 +431,7 @@ void FrmSendIcm::ShowRows(MessageTab tab, const Listing& listing) {
     ApplySort();
 
     const bool hasRows = !items.isEmpty();
-    lblMelding_->setText(StatusText(settings_.Directory, tab, hasRows));
-    lblMelding_->setToolTip(lblMelding_->text());
+    ShowStatus(lblMelding_, tab, StatusText(settings_.Directory, tab, hasRows));
     SetListButtons(hasRows);
 }
 

@@ -1,7 +1,6 @@
 #include "portal/frmweborder.h"
 
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -11,12 +10,12 @@
 #include "core/browser.h"
 #include "core/textutil.h"
 #include "portal/weborders.h"
-#include "ui/artwork.h"
+#include "ui/fonts.h"
+#include "ui/keys.h"
 #include "ui/msgbox.h"
 #include "ui/placement.h"
 
 namespace kavelon {
-namespace {}  // namespace
 
 FrmWebOrder::FrmWebOrder(AccountStore* database, Browser* browser, QWidget* parent)
     : QDialog(parent), database_(database), browser_(browser) {
@@ -26,6 +25,7 @@ FrmWebOrder::FrmWebOrder(AccountStore* database, Browser* browser, QWidget* pare
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(195, 150);
     UseDialogFont(this);
+    UseFocusKeys(this);
     BuildControls();
     Form_Load();
 }
@@ -85,19 +85,6 @@ void FrmWebOrder::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && !activated_)
         QTimer::singleShot(0, this, &FrmWebOrder::Activated);
-}
-
-// No button is the window's default or cancel button: Enter presses the button that has the
-// focus, Escape does nothing.
-void FrmWebOrder::keyPressEvent(QKeyEvent* event) {
-    const int key = event->key();
-    if (key != Qt::Key_Escape && key != Qt::Key_Return && key != Qt::Key_Enter) {
-        QDialog::keyPressEvent(event);
-        return;
-    }
-    event->accept();
-    if (key == Qt::Key_Escape) return;
-    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
 }
 
 // With a single account there is nothing to choose.

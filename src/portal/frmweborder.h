@@ -29,7 +29,6 @@ class FrmWebOrder : public QDialog {
   protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void BuildControls();

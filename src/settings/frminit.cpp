@@ -16,7 +16,8 @@
 #include "core/textutil.h"
 #include "core/workdirs.h"
 #include "settings/frmpathopen.h"
-#include "ui/artwork.h"
+#include "ui/fonts.h"
+#include "ui/keys.h"
 #include "ui/msgbox.h"
 #include "ui/placement.h"
 
@@ -82,6 +83,7 @@ FrmInit::FrmInit(Settings& settings, AccountStore* database, std::function<void(
       systemProxy_(std::move(systemProxy)) {
     setObjectName(QStringLiteral("frmInit"));
     UseDialogFont(this);
+    UseFocusKeys(this);
     setWindowTitle(QString());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -151,7 +153,7 @@ void FrmInit::BuildInstellingen() {
     cmdUpdate_ = PlainButton(g, "cmdUpdate", QStringLiteral("Wijzigen"), 372, 53, 81, 23);
     cmdDelete_ = PlainButton(g, "cmdDelete", QStringLiteral("Verwijderen"), 372, 78, 81, 23);
     lblDirectory_ = Caption(g, "lblDirectory", QStringLiteral("Hoofddirectory:"), 12, 113, 100);
-    txtDirectory_ = Place<QLineEdit>(g, "txtDirectory", 116, 110, 310, 20);
+    txtDirectory_ = TextBox(g, "txtDirectory", 116, 110, 310, 20);
     cmdDir_ = PlainButton(g, "cmdDir", QStringLiteral("..."), 430, 109, 23, 22);
     cmdDir_->setToolTip(QStringLiteral("Bladeren"));
     lblDirect_ =
@@ -174,13 +176,13 @@ void FrmInit::BuildProxy() {
                 32, 43, 420);
     chkUseIeProxy_ = Box(g, "chkUseIeProxy", 12, 41, lblUseIeProxy_);
     lblProxyAdres_ = Caption(g, "lblProxyAdres", QStringLiteral("Adres:"), 12, 69, 70);
-    txtProxyAdres_ = Place<QLineEdit>(g, "txtProxyAdres", 86, 66, 240, 20);
+    txtProxyAdres_ = TextBox(g, "txtProxyAdres", 86, 66, 240, 20);
     lblProxyPoort_ = Caption(g, "lblProxyPoort", QStringLiteral("Poort:"), 334, 69, 40);
-    txtProxyPoort_ = Place<QLineEdit>(g, "txtProxyPoort", 378, 66, 75, 20);
+    txtProxyPoort_ = TextBox(g, "txtProxyPoort", 378, 66, 75, 20);
     lblProxyUsername_ = Caption(g, "lblProxyUsername", QStringLiteral("Gebruiker:"), 12, 95, 70);
-    txtProxyUsername_ = Place<QLineEdit>(g, "txtProxyUsername", 86, 92, 240, 20);
+    txtProxyUsername_ = TextBox(g, "txtProxyUsername", 86, 92, 240, 20);
     lblProxyPassword_ = Caption(g, "lblProxyPassword", QStringLiteral("Wachtwoord:"), 12, 121, 70);
-    txtProxyPassword_ = Place<QLineEdit>(g, "txtProxyPassword", 86, 118, 240, 20);
+    txtProxyPassword_ = TextBox(g, "txtProxyPassword", 86, 118, 240, 20);
     txtProxyPassword_->setEchoMode(QLineEdit::Password);
     chkUseNtlm_ = Place<QCheckBox>(g, "chkUseNtlm", 86, 142, 240, 17);
     chkUseNtlm_->setText(QStringLiteral("Gebruik ISA-Server / NTLM"));

@@ -17,7 +17,8 @@
 #include <QTreeWidget>
 
 #include "core/paths.h"
-#include "ui/artwork.h"
+#include "ui/fonts.h"
+#include "ui/keys.h"
 #include "ui/msgbox.h"
 #include "ui/placement.h"
 
@@ -71,6 +72,7 @@ FrmPathOpen::FrmPathOpen(QLineEdit* txtDirectory, QWidget* parent)
     : QDialog(parent), txtDirectory_(txtDirectory) {
     setObjectName(QStringLiteral("FrmPathOpen"));
     UseDialogFont(this);
+    UseFocusKeys(this);
     setWindowTitle(QStringLiteral("Openen"));
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -191,9 +193,10 @@ void FrmPathOpen::FillDir1() {
 }
 
 void FrmPathOpen::Dir1_Change() {
-    lblDirectory_->setText(QDir::toNativeSeparators(path_));
+    // Sized to its text, but no wider than the list below it: a long path loses its start.
+    lblDirectory_->resize(Dir1_->width(), lblDirectory_->height());
+    ShowPathText(lblDirectory_, QString(), QDir::toNativeSeparators(path_));
     lblDirectory_->adjustSize();
-    lblDirectory_->setToolTip(lblDirectory_->text());
     SelectDriveOfPath();
 }
 

@@ -3,7 +3,6 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QWidget>
 
 namespace kavelon {
 namespace {
@@ -62,12 +61,6 @@ void DrawRefresh(QPainter& p) {
 }
 
 }  // namespace
-
-void UseDialogFont(QWidget* window) {
-    QFont small = window->font();
-    small.setPixelSize(11);
-    window->setFont(small);
-}
 
 QPixmap HeaderBanner(const QSize& size) {
     QPixmap pixmap = Blank(size);

@@ -7,9 +7,6 @@ namespace kavelon {
 
 // The program's own artwork, drawn when the window is built.
 QPixmap HeaderBanner(const QSize& size);
-
-// The small dialog font the program's windows were laid out for.
-void UseDialogFont(QWidget* window);
 QPixmap FooterStrip(const QSize& size);
 
 enum class ButtonPicture { Bekijken, Select, Deselect, Delete, WebOrder, Refresh };

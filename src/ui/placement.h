@@ -1,5 +1,8 @@
 #pragma once
 
+#include <limits>
+
+#include <QLineEdit>
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
@@ -23,6 +26,13 @@ inline QPushButton* PlainButton(QWidget* parent, const char* name, const QString
     button->setAutoDefault(false);
     button->setDefault(false);
     return button;
+}
+
+// A text box without a length limit (beyond Qt's default of 32,767 characters).
+inline QLineEdit* TextBox(QWidget* parent, const char* name, int x, int y, int w, int h) {
+    auto* box = Place<QLineEdit>(parent, name, x, y, w, h);
+    box->setMaxLength(std::numeric_limits<int>::max());
+    return box;
 }
 
 }  // namespace kavelon

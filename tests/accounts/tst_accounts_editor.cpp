@@ -51,6 +51,8 @@ class AccountEditorTest : public QObject {
     void userCodeWithSlashIsFoundAgain();
     void cancelWritesNothing();
     void failingStoreIsReported();
+    void enterPressesOnlyTheFocusedButton();
+    void textsLongerThanQtsDefaultLimitAreKept();
 
   private:
     void add(const QString& number, const QString& user, const QString& password);
@@ -349,6 +351,66 @@ void AccountEditorTest::failingStoreIsReported() {
     w.show();
     QTRY_VERIFY(!w.isVisible());
     QCOMPARE(MsgBox::shownTexts(), QStringList("Het accountbestand is niet geopend."));
+}
+
+void AccountEditorTest::enterPressesOnlyTheFocusedButton() {
+    {
+        auto w = open(QString());
+        fill(*w, "1001", "jan", "pw");
+        QLineEdit* password = box(*w, "txtWachtwoord");
+        password->setFocus();
+        QTest::keyClick(password, Qt::Key_Return);
+        QTest::keyClick(password, Qt::Key_Escape);
+        QVERIFY(w->isVisible());  // neither key presses a button in a text box
+        QCOMPARE(Rows(*store_), QStringList());
+
+        auto* ok = w->findChild<QPushButton*>("cmdOK");
+        ok->setFocus();
+        QTest::keyClick(ok, Qt::Key_Escape);
+        QVERIFY(w->isVisible());
+        QTest::keyClick(ok, Qt::Key_Return);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->result(), int(QDialog::Accepted));
+        QCOMPARE(Rows(*store_), QStringList("1001|jan|pw"));
+    }
+    auto w = open(QString());
+    fill(*w, "2000", "piet", "pw");
+    auto* cancel = w->findChild<QPushButton*>("cmdCancel");
+    cancel->setFocus();
+    QTest::keyClick(cancel, Qt::Key_Enter);
+    QVERIFY(!w->isVisible());
+    QCOMPARE(w->result(), int(QDialog::Rejected));
+    QCOMPARE(Rows(*store_), QStringList("1001|jan|pw"));
+}
+
+void AccountEditorTest::textsLongerThanQtsDefaultLimitAreKept() {
+    const QString number = QString(40000, u'7');
+    const QString user = QString(50000, u'u');
+    const QString password = QString(45000, u'p') + u'!';
+    {
+        auto w = open(QString());
+        fill(*w, number, user, password);
+        press(*w, "cmdOK");
+        QCOMPARE(w->result(), int(QDialog::Accepted));
+    }
+    // Changing the account shows and writes the whole values again.
+    {
+        auto w = open(number + " / " + user);
+        QVERIFY(w->loaded());
+        QCOMPARE(box(*w, "txtWachtwoord")->text().size(), password.size());
+        press(*w, "cmdOK");
+        QCOMPARE(w->result(), int(QDialog::Accepted));
+    }
+    // The account file holds them whole.
+    store_ = std::make_unique<AccountStore>();
+    QString error;
+    QVERIFY2(store_->open(dir_->filePath(kAccountFileName), error), qPrintable(error));
+    const auto rows = store_->selectAll(error);
+    QVERIFY2(rows && rows->size() == 1, qPrintable(error));
+    QCOMPARE(rows->first().DebiteurenNummer.size(), number.size());
+    QVERIFY(rows->first().DebiteurenNummer == number);
+    QVERIFY(rows->first().Gebruiker == user);
+    QVERIFY(rows->first().Wachtwoord == password);
 }
 
 QTEST_MAIN(AccountEditorTest)

@@ -103,6 +103,8 @@ class SettingsWindowsTest : public QObject {
     void failingDeleteIsReported();
     void browseButtonOpensThePicker();
     void changedDirectoryRefreshesTheMainWindow();
+    void enterPressesOnlyTheFocusedButton();
+    void textsLongerThanQtsDefaultLimitAreKept();
 
     // FrmPathOpen
     void pickerLayout();
@@ -113,6 +115,7 @@ class SettingsWindowsTest : public QObject {
     void pickerCancelLeavesTheField();
     void pickerVolumes();
     void pickerVolumeNotReady();
+    void pickerEnterPressesOnlyTheFocusedButton();
 
   private:
     std::unique_ptr<FrmInit> open(std::function<void()> changed = {});
@@ -126,6 +129,12 @@ class SettingsWindowsTest : public QObject {
     QCheckBox* check(QWidget& w, const char* name) { return Child<QCheckBox>(w, name); }
     QLineEdit* edit(QWidget& w, const char* name) { return Child<QLineEdit>(w, name); }
     void press(QWidget& w, const char* name) { Child<QPushButton>(w, name)->click(); }
+    // Gives the control the focus and presses the key on it.
+    void key(QWidget& w, const char* name, Qt::Key pressed) {
+        QWidget* control = Child(w, name);
+        control->setFocus();
+        QTest::keyClick(control, pressed);
+    }
 
     std::unique_ptr<QTemporaryDir> home_;
     std::unique_ptr<QTemporaryDir> files_;
@@ -958,6 +967,80 @@ void SettingsWindowsTest::pickerVolumeNotReady() {
     QCOMPARE(Child<QLabel>(picker, "lblDirectory")->text(), Native(base + "/a"));
     press(picker, "cmdFileOpen");
     QCOMPARE(field.text(), Native(base + "/a") + kPathSep);
+}
+
+void SettingsWindowsTest::enterPressesOnlyTheFocusedButton() {
+    auto w = open();
+    for (const char* name : {"txtDirectory", "chkDirect", "lstDebiteur"}) {
+        key(*w, name, Qt::Key_Return);
+        key(*w, name, Qt::Key_Escape);
+    }
+    key(*w, "cmdOK", Qt::Key_Escape);
+    QVERIFY(w->isVisible());
+    QVERIFY(!QFile::exists(storeFile()));
+
+    bool editorShown = false;
+    WhenShown("frmDebiteur", [&](QWidget& editor) {
+        editorShown = true;
+        key(editor, "cmdCancel", Qt::Key_Return);
+    });
+    key(*w, "cmdAdd", Qt::Key_Return);
+    QVERIFY(editorShown);
+    QVERIFY(w->isVisible());
+
+    key(*w, "cmdOK", Qt::Key_Enter);
+    QVERIFY(!w->isVisible());
+    QCOMPARE(w->result(), int(QDialog::Accepted));
+    QCOMPARE(stored("Directory"), settings_.Directory);
+
+    auto again = open();
+    key(*again, "cmdCancel", Qt::Key_Return);
+    QVERIFY(!again->isVisible());
+    QCOMPARE(again->result(), int(QDialog::Rejected));
+}
+
+void SettingsWindowsTest::textsLongerThanQtsDefaultLimitAreKept() {
+    settings_.Directory = "/" + QString(40000, u'd') + "/";
+    auto w = open();
+    const QString adres = QString(33000, u'a');
+    const QString user = QString(50000, u'u');
+    const QString password = QString(45000, u'p') + u'!';
+    edit(*w, "txtProxyAdres")->setText(adres);
+    edit(*w, "txtProxyUsername")->setText(user);
+    edit(*w, "txtProxyPassword")->setText(password);
+    press(*w, "cmdOK");
+    QCOMPARE(w->result(), int(QDialog::Accepted));
+
+    const Settings read = ReadSettings(SettingsStore());
+    QCOMPARE(read.Directory.size(), 40002);
+    QVERIFY(read.Directory == settings_.Directory);
+    QCOMPARE(read.ProxyAdres.size(), adres.size());
+    QVERIFY(read.ProxyAdres == adres && settings_.ProxyAdres == adres);
+    QVERIFY(read.ProxyUser == user && settings_.ProxyUser == user);
+    QVERIFY(read.ProxyToegang == password && settings_.ProxyToegang == password);
+}
+
+void SettingsWindowsTest::pickerEnterPressesOnlyTheFocusedButton() {
+    const QString base = QDir(files_->path()).canonicalPath();
+    QVERIFY(QDir::setCurrent(base));
+    QLineEdit field;
+    field.setText("zoals het was");
+    {
+        FrmPathOpen picker(&field);
+        picker.show();
+        key(picker, "Drive1", Qt::Key_Return);
+        key(picker, "Drive1", Qt::Key_Escape);
+        key(picker, "cmdFileOpen", Qt::Key_Escape);
+        QVERIFY(picker.isVisible());
+        key(picker, "cmdFileCancel", Qt::Key_Return);
+        QVERIFY(!picker.isVisible());
+        QCOMPARE(field.text(), QString("zoals het was"));
+    }
+    FrmPathOpen picker(&field);
+    picker.show();
+    key(picker, "cmdFileOpen", Qt::Key_Enter);
+    QVERIFY(!picker.isVisible());
+    QCOMPARE(field.text(), Native(base) + kPathSep);
 }
 
 QTEST_MAIN(SettingsWindowsTest)
