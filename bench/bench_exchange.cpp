@@ -156,6 +156,31 @@ double Fetch(Installation& installation, Sandbox& sandbox, double emptyRunMs, in
     return ms;
 }
 
+// Half the orders and all of them; 1 when a run failed.
+int SendFigures(const QString& kavelon, const QString& portal, int orders) {
+    double smallTotal = 0, largeTotal = 0;
+    const double small = Send(kavelon, portal, orders / 2, smallTotal);
+    const double large = Send(kavelon, portal, orders, largeTotal);
+    if (small <= 0 || large <= 0) return 1;
+    PrintFigure("send, growth (whole run)", QStringLiteral("%1/%2").arg(orders).arg(orders / 2),
+                largeTotal, smallTotal, 2.2, "half the orders");
+    return 0;
+}
+
+// The files and twice as many; 1 when a run failed.
+int FetchFigures(const QString& kavelon, const QString& portal, int files) {
+    Installation installation(kavelon);
+    Sandbox sandbox(portal, installation.path(QStringLiteral("state")));
+    if (!installation.ok() || !sandbox.started()) return 1;
+    const double emptyRun = BestOf(3, [&] { return installation.runAuto(sandbox); });
+    const double small = Fetch(installation, sandbox, emptyRun, files, 2);
+    const double large = Fetch(installation, sandbox, emptyRun, 2 * files, 2);
+    if (small <= 0 || large <= 0) return 1;
+    PrintFigure("fetch, growth", QStringLiteral("%1/%2").arg(2 * files).arg(files), large, small,
+                2.2, "half the files");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,25 +195,7 @@ int main(int argc, char** argv) {
     const int files = argc > 4 ? QString::fromLocal8Bit(argv[4]).toInt() : 2000;
     int failures = 0;
 
-    double smallTotal = 0, largeTotal = 0;
-    const double small = Send(kavelon, portal, orders / 2, smallTotal);
-    const double large = Send(kavelon, portal, orders, largeTotal);
-    if (small > 0 && large > 0)
-        PrintFigure("send, growth (whole run)", QStringLiteral("%1/%2").arg(orders).arg(orders / 2),
-                    largeTotal, smallTotal, 2.2, "half the orders");
-    else
-        ++failures;
-
-    Installation installation(kavelon);
-    Sandbox sandbox(portal, installation.path(QStringLiteral("state")));
-    if (!installation.ok() || !sandbox.started()) return 1;
-    const double emptyRun = BestOf(3, [&] { return installation.runAuto(sandbox); });
-    const double fetchSmall = Fetch(installation, sandbox, emptyRun, files, 2);
-    const double fetchLarge = Fetch(installation, sandbox, emptyRun, 2 * files, 2);
-    if (fetchSmall > 0 && fetchLarge > 0)
-        PrintFigure("fetch, growth", QStringLiteral("%1/%2").arg(2 * files).arg(files), fetchLarge,
-                    fetchSmall, 2.2, "half the files");
-    else
-        ++failures;
+    if (orders > 0) failures += SendFigures(kavelon, portal, orders);
+    if (files > 0) failures += FetchFigures(kavelon, portal, files);
     return failures == 0 ? 0 : 1;
 }
