@@ -5,8 +5,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
-cmake -S . -B build -G Ninja
-cmake --build build
+# The same rule as the program's: exactly one argument, "auto" in any letter case.
+unattended=0
+if [ $# -eq 1 ] && [ "${1,,}" = auto ]; then unattended=1; fi
+
+echo "Building the demo: kavelon, the page viewer kavelon-browser and the sandbox portal kavelon-portal (the first build takes a few minutes)."
+cmake -S . -B build -G Ninja > /dev/null
+cmake --build build --target kavelon kavelon-browser kavelon-portal
 
 demo="$PWD/build/demo"
 main="$demo/rilvost"
@@ -21,9 +26,11 @@ for _ in 1 2 3; do
 done
 
 # A few orders: one the portal accepts, one for an unknown customer number, one it refuses.
+# Address lines 8 to 14: name, contact, street, place, postcode, house number, country; the
+# page joins line 10 with 13 ("Dorpsstraat 1") and line 12 with 11 ("1234 AB Dorp").
 order() {  # file, reference, customer number, counted lines, present lines
   {
-    printf 'ICM\r\n%s\r\n\r\n\r\n%s\r\nBezorgen\r\n001\r\nDemo Bouw B.V.\r\nDorpsstraat 1\r\n1234\r\nAB\r\nDorp\r\n\r\n\r\nz.s.m.\r\n\r\n\r\n\r\n%s\r\n' \
+    printf 'ICM\r\n%s\r\n\r\n\r\n%s\r\nBezorgen\r\n001\r\nDemo Bouw B.V.\r\nt.a.v. inkoop\r\nDorpsstraat\r\nDorp\r\n1234 AB\r\n1\r\n\r\nz.s.m.\r\n\r\n\r\n\r\n%s\r\n' \
       "$2" "$3" "$4"
     for i in $(seq 1 "$5"); do printf '%s\r\nART-%s\r\nKraan %s\r\n12.50\r\n' "$i" "$i" "$i"; done
   } > "$main/icm/$1"
@@ -48,6 +55,21 @@ Kavelon runs against the sandbox portal at $KAVELON_PORTAL_URL.
   settings:       $conf
   accounts:       $accounts   (100-200 / demo, 300400 / winkel)
   portal state:   $demo/portal  (requests.log holds every request the portal received)
-Close the window ("Afsluiten") to stop Kavelon and the sandbox portal; rm -rf build/demo starts afresh.
 MSG
-XDG_CONFIG_HOME="$demo/config" build/src/app/kavelon "$@"
+if [ "$unattended" -eq 0 ]; then
+  echo 'Close the window ("Afsluiten") to stop Kavelon and the sandbox portal; rm -rf build/demo starts afresh.'
+  XDG_CONFIG_HOME="$demo/config" build/src/app/kavelon "$@"
+  exit
+fi
+
+status=0
+XDG_CONFIG_HOME="$demo/config" build/src/app/kavelon "$@" || status=$?
+log=$(ls -t "$main"/logfiles/Log*.txt 2>/dev/null | head -n 1 || true)
+echo "log file: ${log:-none}"
+case $status in
+  0) echo "status 0: the run wrote its log without a red line" ;;
+  1) echo "status 1: the log holds at least one red line (a refused order or a failed step)" ;;
+  2) echo "status 2: no log could be written" ;;
+  *) echo "status $status: Kavelon did not end normally" ;;
+esac
+exit "$status"

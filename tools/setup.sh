@@ -12,6 +12,7 @@ packages=(
   squid libglib2.0-bin gsettings-desktop-schemas
   g++-mingw-w64-x86-64-posix wine wine64
   util-linux iproute2 e2fsprogs
+  dpkg-dev file desktop-file-utils appstream man-db groff-base systemd
   curl
 )
 

@@ -14,6 +14,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include "version.h"
+
 namespace kavelon {
 namespace {
 
@@ -170,6 +172,26 @@ bool CanCreateFileIn(const QString& folder) {
     return probe.open();
 }
 
+// Copies an account file through SQLite, so the copy is consistent even while another program
+// writes the original, which is only read. The copy is made under a name of its own and gets
+// its final name only when complete; when another start got there first, that copy stays.
+void CopyAccountFile(const QString& from, const QString& to) {
+    QString error;
+    if (!CheckAccountFile(from, error) || !QDir().mkpath(QFileInfo(to).absolutePath())) return;
+    // An empty owner-only file, which SQLite fills.
+    QTemporaryFile partial(to + QStringLiteral("-XXXXXX.tmp"));
+    if (!partial.open()) return;
+    partial.close();
+    const QString name = NewConnectionName() + QStringLiteral("-copy");
+    if (OpenConnection(name, from, true, error)) {
+        QSqlQuery query(QSqlDatabase::database(name, false));
+        if (Run(query, QStringLiteral("VACUUM INTO ?"), {partial.fileName()}, error) &&
+            QFile::rename(partial.fileName(), to))
+            partial.setAutoRemove(false);
+    }
+    RemoveConnection(name);
+}
+
 }  // namespace
 
 QString ResolveAccountFilePath(const QString& programFolder, const QString& dataFolder) {
@@ -180,10 +202,25 @@ QString ResolveAccountFilePath(const QString& programFolder, const QString& data
     return CanCreateFileIn(programFolder) ? besideProgram : inDataFolder;
 }
 
+bool IsInstalledProgramFolder(const QString& programFolder, const QString& installedFolder) {
+    const QString canonical = QFileInfo(programFolder).canonicalFilePath();
+    return !canonical.isEmpty() && canonical == QFileInfo(installedFolder).canonicalFilePath();
+}
+
+QString InstalledAccountFilePath(const QString& programFolder, const QString& dataFolder) {
+    const QString inDataFolder = QDir(dataFolder).filePath(kAccountFileName);
+    const QString besideProgram = QDir(programFolder).filePath(kAccountFileName);
+    if (!QFileInfo::exists(inDataFolder) && QFileInfo::exists(besideProgram))
+        CopyAccountFile(besideProgram, inDataFolder);
+    return inDataFolder;
+}
+
 QString DefaultAccountFilePath() {
-    return ResolveAccountFilePath(
-        QCoreApplication::applicationDirPath(),
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (IsInstalledProgramFolder(programFolder, QString::fromUtf8(kInstalledProgramFolder)))
+        return InstalledAccountFilePath(programFolder, dataFolder);
+    return ResolveAccountFilePath(programFolder, dataFolder);
 }
 
 QString DashedCustomerNumber(const QString& number) {

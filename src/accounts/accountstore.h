@@ -23,7 +23,18 @@ struct Debiteur {
 // created in it, else the data folder.
 QString ResolveAccountFilePath(const QString& programFolder, const QString& dataFolder);
 
-// ResolveAccountFilePath for the running program and its AppDataLocation.
+// True when programFolder is installedFolder, the folder the build installs the program into;
+// both are compared as canonical paths, so a link to the folder counts too.
+bool IsInstalledProgramFolder(const QString& programFolder, const QString& installedFolder);
+
+// Where an installed program keeps the account file: Kavelon.kvd in the data folder, never
+// beside itself. On the first start, when the data folder holds none yet, an account file left
+// beside the program by an older copy is copied there (a consistent snapshot, owner-only); the
+// old file is left as it is.
+QString InstalledAccountFilePath(const QString& programFolder, const QString& dataFolder);
+
+// The account file of the running program, in its AppDataLocation when it runs installed, else
+// by ResolveAccountFilePath.
 QString DefaultAccountFilePath();
 
 // The number with a dash after its third character: "123456" gives "123-456", "12" gives "12-".

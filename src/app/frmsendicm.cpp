@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -40,6 +41,13 @@ constexpr qint64 kPumpIntervalMs = 15;
 const QString kVerzenden = QStringLiteral("Verzenden");
 const QString kOphalen = QStringLiteral("Ophalen");
 const QString kOrderOverzicht = QStringLiteral("Order overzicht");
+
+// Counts the fills under way while it lives.
+struct FillScope {
+    explicit FillScope(int& count) : count_(count) { ++count_; }
+    ~FillScope() { --count_; }
+    int& count_;
+};
 
 // Shows the wait pointer for the whole program while it lives.
 struct WaitCursor {
@@ -121,8 +129,9 @@ FrmSendIcm::FrmSendIcm(MainWindowParts parts, const QStringList& arguments, QWid
 
 FrmSendIcm::~FrmSendIcm() = default;
 
+// The arguments after the program's name must be the one word "auto", in any letter case.
 bool FrmSendIcm::IsAutoArgument(const QStringList& arguments) {
-    return arguments.size() > 1 && arguments.at(1).toLower() == QStringLiteral("auto");
+    return arguments.size() == 2 && arguments.at(1).toLower() == QStringLiteral("auto");
 }
 
 void FrmSendIcm::BuildControls() {
@@ -333,7 +342,16 @@ void FrmSendIcm::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-// Escape and the frame's close both end here: during an action the window closes afterwards.
+// Escape does nothing: the window closes only on "Afsluiten" or the frame's close.
+void FrmSendIcm::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel) || event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// The frame's close ends here: during an action the window closes afterwards.
 void FrmSendIcm::reject() {
     if (actionRunning_) {
         closePending_ = true;
@@ -358,6 +376,9 @@ void FrmSendIcm::tabDir_Click() {
     SelectTab(tab);
     if (!FillList(tab)) return;  // another tab was chosen during the fill and has taken over
     lstBerichten_->setFocus();
+}
+
+void FrmSendIcm::ShowActionButton(MessageTab tab) {
     if (tab == MessageTab::Verzonden) {
         cmdActie_->setEnabled(false);
         cmdActie_->hide();
@@ -387,9 +408,15 @@ void FrmSendIcm::GetVerzondenFiles() {
     FillList(MessageTab::Verzonden);
 }
 
+// Events are processed while the files are read, so the old rows go first: nothing may act on
+// rows of another folder meanwhile. The new rows come in one go once all files are read.
 bool FrmSendIcm::FillList(MessageTab tab) {
     CreateWorkDirs(settings_.Directory);
     const int generation = ++fillGeneration_;
+    const FillScope scope(fillsRunning_);
+    lstBerichten_->clear();
+    SetListButtons(false);
+    cmdActie_->setEnabled(false);
     Listing listing;
     if (!IsBlank(settings_.Directory)) {
         EnsureTrailingSeparator(settings_.Directory);
@@ -405,6 +432,7 @@ bool FrmSendIcm::FillList(MessageTab tab) {
     }
     if (generation != fillGeneration_) return false;  // a fill started meanwhile has taken over
     ShowRows(tab, listing);
+    ShowActionButton(tab);
     return true;
 }
 

@@ -62,6 +62,7 @@ class FrmSendIcm : public QDialog, public EventPump {
 
     MessageTab currentTab() const;
     bool actionRunning() const { return actionRunning_; }
+    bool fillRunning() const { return fillsRunning_ > 0; }
     // The names of the ticked rows, in list order.
     QStringList tickedNames() const;
     ProgressBox* progressBox() const { return rtbVoortgang_; }
@@ -77,6 +78,7 @@ class FrmSendIcm : public QDialog, public EventPump {
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
 
   private:
@@ -91,6 +93,7 @@ class FrmSendIcm : public QDialog, public EventPump {
     void FinishUnattendedRun();
     bool FillList(MessageTab tab);
     void ShowRows(MessageTab tab, const Listing& listing);
+    void ShowActionButton(MessageTab tab);
     void SetListButtons(bool enabled);
     void lstBerichten_ColumnClick(int column);
     void ApplySort();
@@ -127,6 +130,7 @@ class FrmSendIcm : public QDialog, public EventPump {
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     bool sortEnabled_ = false;
     int fillGeneration_ = 0;
+    int fillsRunning_ = 0;
     bool activationStarted_ = false;
     bool actionRunning_ = false;
     bool closePending_ = false;

@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <optional>
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QNetworkAccessManager>
@@ -10,6 +13,7 @@
 #include "portal/portalclient.h"
 #include "settings/frminit.h"
 #include "ui/msgbox.h"
+#include "version.h"
 
 using namespace kavelon;
 
@@ -29,14 +33,43 @@ QStringList Arguments(int argc, char** argv) {
     return arguments;
 }
 
+const char kUsage[] =
+    "Gebruik: kavelon [auto]\n"
+    "\n"
+    "Zonder argument opent Kavelon zijn venster.\n"
+    "  auto       verzendt alle openstaande orders, haalt de orderbevestigingen op,\n"
+    "             schrijft een logbestand in logfiles en stopt, zonder venster\n"
+    "  --version  toont de naam en de versie\n"
+    "  --help     toont deze tekst\n"
+    "\n"
+    "Afsluitstatus na auto: 0 zonder rode regels, 1 met rode regels, 2 als het\n"
+    "logbestand niet kon worden geschreven. Meer in kavelon(1).\n";
+
+// The one argument "--version" or "--help" is answered at once: no window, no settings and no
+// account file. Gives the exit status, or nothing for every other command line.
+std::optional<int> AnswerInformationArgument(const QStringList& arguments) {
+    if (arguments.size() != 2) return std::nullopt;
+    if (arguments[1] == QLatin1String("--version")) {
+        std::printf("%s %s\n", qPrintable(kProgramTitle), kVersionText);
+        return 0;
+    }
+    if (arguments[1] == QLatin1String("--help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const QStringList arguments = Arguments(argc, argv);
+    if (const std::optional<int> status = AnswerInformationArgument(arguments)) return *status;
     ChooseUnattendedPlatform(arguments);
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Kavelon"));
     QCoreApplication::setApplicationName(kProgramTitle);
+    QGuiApplication::setDesktopFileName(QStringLiteral("kavelon"));
 
     MsgBox::setUnattended(FrmSendIcm::IsAutoArgument(arguments));
 

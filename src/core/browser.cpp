@@ -10,6 +10,8 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
+#include "version.h"
+
 namespace kavelon {
 
 Browser::~Browser() = default;
@@ -66,6 +68,9 @@ QString CompanionBrowser::FindProgram() {
         const QFileInfo beside(QDir(QCoreApplication::applicationDirPath()), ExecutableName());
         if (beside.isFile() && beside.isExecutable()) return beside.absoluteFilePath();
     }
+    // Installed, it lives where helper programs belong.
+    const QFileInfo installed(QDir(QString::fromUtf8(kInstalledHelperFolder)), ExecutableName());
+    if (installed.isFile() && installed.isExecutable()) return installed.absoluteFilePath();
     return QStandardPaths::findExecutable(ExecutableName());
 }
 

@@ -120,7 +120,8 @@ class CompanionBrowser : public Browser {
     ~CompanionBrowser() override;
 
     // The companion program: KAVELON_BROWSER when set, else kavelon-browser beside this
-    // program, else on the search path; empty when none is found.
+    // program, else in the installed helper folder, else on the search path; empty when none
+    // is found.
     static QString FindProgram();
 
     void setProgram(const QString& program) { program_ = program; }

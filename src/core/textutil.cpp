@@ -90,10 +90,10 @@ QString StripHtml(const QString& text) {
     result.replace(QStringLiteral("<p>"), QStringLiteral("\r\n"), Qt::CaseSensitive);
     result = TrimSpaces(result);
     for (;;) {
+        // A tag runs from the first "<" to the first ">"; a stray bracket ends the stripping.
         const qsizetype open = result.indexOf(u'<');
-        if (open < 0) break;
-        const qsizetype close = result.indexOf(u'>', open);
-        if (close < 0) break;  // a stray "<" stays in the text
+        const qsizetype close = result.indexOf(u'>');
+        if (open < 0 || close < open) break;
         const QString tag = result.mid(open, close - open + 1);
         result.replace(tag, QString(), Qt::CaseSensitive);
         result = TrimSpaces(result);

@@ -33,7 +33,8 @@ QString ConvertSpaces(const QString& text, bool toMarker);
 // True when the file system has an entry (folder or file) under exactly this path.
 bool DirExists(const QString& path);
 
-// Turns "<p>" into a line break and removes every tag.
+// Turns "<p>" into a line break and removes every tag, a tag being the text from the first "<"
+// to the first ">"; when that ">" comes first or is missing, the rest stays as it is.
 QString StripHtml(const QString& text);
 
 }  // namespace kavelon

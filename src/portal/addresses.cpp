@@ -18,7 +18,7 @@ QString SiteUrl() {
     return FromEnvironment("KAVELON_SITE_URL", QStringLiteral("https://www.rilvost.nl"));
 }
 QString MakerUrl() {
-    return FromEnvironment("KAVELON_MAKER_URL", QStringLiteral("https://www.nexaloom.nl"));
+    return FromEnvironment("KAVELON_MAKER_URL", QStringLiteral("http://www.nexaloom.nl"));
 }
 QString ExtraCaFile() {
     return qEnvironmentVariable("KAVELON_CA_FILE");

@@ -11,7 +11,7 @@ struct Debiteur;
 // The portal's direct sign-in that then shows the account's order history. The three values
 // are percent-encoded only where they would change the address's meaning.
 QString DirectLoginAddress(const QString& number, const QString& user, const QString& password);
-// The wholesaler's contact page and the maker's web site.
+// The wholesaler's contact page (https) and the maker's web site (plain http).
 QString ContactAddress();
 QString MakerAddress();
 

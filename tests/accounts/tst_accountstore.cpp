@@ -296,6 +296,74 @@ class TestAccountStore : public QObject {
         QCOMPARE(ResolveAccountFilePath(installed, data), installed + "/Kavelon.kvd");
     }
 
+    void installedProgramKeepsAccountsInDataFolder() {
+        const QString bin = dir_->filePath(QStringLiteral("usr/bin"));
+        const QString data = dir_->filePath(QStringLiteral("data"));
+        QVERIFY(QDir().mkpath(bin));
+        QVERIFY(QFile::link(bin, dir_->filePath(QStringLiteral("bin"))));
+        QVERIFY(IsInstalledProgramFolder(bin, bin));
+        QVERIFY(IsInstalledProgramFolder(dir_->filePath(QStringLiteral("bin")), bin + "/"));
+        QVERIFY(!IsInstalledProgramFolder(dir_->path(), bin));
+        QVERIFY(!IsInstalledProgramFolder(dir_->filePath(QStringLiteral("missing")),
+                                          dir_->filePath(QStringLiteral("missing"))));
+
+        // The program's folder is writable here, as it is for root, and still holds no file.
+        QCOMPARE(InstalledAccountFilePath(bin, data), data + "/Kavelon.kvd");
+        QVERIFY(QDir(bin).isEmpty());
+        AccountStore store;
+        QVERIFY(OpenWith(store, InstalledAccountFilePath(bin, data), {"100"}));
+        QCOMPARE(InstalledAccountFilePath(bin, data), data + "/Kavelon.kvd");
+    }
+
+    void installedProgramStartsWithCopyOfOlderFile() {
+        const QString bin = dir_->filePath(QStringLiteral("bin"));
+        const QString data = dir_->filePath(QStringLiteral("data/Kavelon"));
+        QVERIFY(QDir().mkpath(bin));
+        {
+            AccountStore older;
+            QVERIFY(OpenWith(older, bin + "/Kavelon.kvd", {"100-200"}));
+        }
+        // Another program is writing the old file: the copy holds what was committed.
+        QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "writer");
+        const auto closeWriter = qScopeGuard([&writer] {
+            writer.rollback();
+            writer.close();
+            writer = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+        });
+        writer.setDatabaseName(bin + "/Kavelon.kvd");
+        QVERIFY(writer.open() && writer.transaction());
+        QVERIFY(QSqlQuery(writer).exec("INSERT INTO Debiteur VALUES ('300400', 'piet', 'x')"));
+        const QByteArray before = FileBytes(bin + "/Kavelon.kvd");
+
+        const QString copy = InstalledAccountFilePath(bin, data);
+        QCOMPARE(copy, data + "/Kavelon.kvd");
+        QCOMPARE(FileBytes(bin + "/Kavelon.kvd"), before);
+        struct stat info {};
+        QCOMPARE(stat(QFile::encodeName(copy).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+        QCOMPARE(QDir(data).entryList(QDir::Files | QDir::Hidden), QStringList{"Kavelon.kvd"});
+        AccountStore store;
+        QVERIFY(OpenWith(store, copy, {"500600"}));
+        QString error;
+        QCOMPARE(Numbers(store.selectAllByNumber(error)), (QStringList{"100-200", "500600"}));
+
+        // Once there, the copy is the account file; the old one is not read again.
+        QCOMPARE(InstalledAccountFilePath(bin, data), copy);
+        QCOMPARE(Numbers(store.selectAll(error)), (QStringList{"100-200", "500600"}));
+    }
+
+    void installedProgramCopiesNoForeignFile() {
+        const QString bin = dir_->filePath(QStringLiteral("bin"));
+        const QString data = dir_->filePath(QStringLiteral("data"));
+        QVERIFY(QDir().mkpath(bin));
+        QFile foreign(bin + "/Kavelon.kvd");
+        QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write("geen database") > 0);
+        foreign.close();
+        QCOMPARE(InstalledAccountFilePath(bin, data), data + "/Kavelon.kvd");
+        QVERIFY(QDir(data).isEmpty());
+    }
+
   private:
     std::optional<QTemporaryDir> dir_;
     QString file_;

@@ -5,12 +5,14 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include "app/frmsendicm.h"
 #include "app/progressbox.h"
+#include "core/browser.h"
 #include "core/paths.h"
 #include "messagefiles.h"
 #include "ui/msgbox.h"
@@ -21,6 +23,7 @@ using namespace kavelon;
 class MainWindowTest : public QObject {
     Q_OBJECT
   private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void windowLayoutAndTitle();
@@ -37,6 +40,10 @@ class MainWindowTest : public QObject {
     void actionFrameStates();
     void failedFolderCheckSkipsTheBody();
     void busyMainDirectorySkipsTheBody();
+    void tempThatCannotHoldTheLockStillRunsTheActions();
+    void nothingActsOnTheOldRowsDuringAFill();
+    void escapeDoesNotCloseTheWindow();
+    void makerSiteOpensOverPlainHttp();
     void closeWaitsForTheRunningAction();
     void unattendedRunWritesItsLog();
     void viewWritesThePageOfTheHighlightedMessage_data();
@@ -57,9 +64,15 @@ class MainWindowTest : public QObject {
     std::unique_ptr<QTemporaryDir> root_;
     QString main_;
     Settings settings_;
+    QTemporaryDir runtime_;     // this user's runtime folder during the test
     QList<QStringList> sends_;  // the ticked names each send body saw
     int fetches_ = 0;
 };
+
+void MainWindowTest::initTestCase() {
+    QVERIFY(runtime_.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_.path()));
+}
 
 void MainWindowTest::init() {
     root_ = std::make_unique<QTemporaryDir>();
@@ -157,6 +170,7 @@ void MainWindowTest::autoArgument_data() {
     QTest::newRow("no argument") << QStringList{"kavelon"} << false;
     QTest::newRow("space before") << QStringList{"kavelon", " auto"} << false;
     QTest::newRow("further word") << QStringList{"kavelon", "auto now"} << false;
+    QTest::newRow("further argument") << QStringList{"kavelon", "auto", "nu"} << false;
     QTest::newRow("other word") << QStringList{"kavelon", "automatisch"} << false;
 }
 
@@ -327,11 +341,23 @@ void MainWindowTest::tickAllAndUntickAll() {
     addOrder("icm", "a.icm", "A", "1");
     addOrder("icm", "b.icm", "B", "2");
     auto w = open();
-    control<QToolButton>(*w, "cmdSelect")->click();
-    QCOMPARE(w->tickedNames().size(), 2);
-    QVERIFY(list(*w)->hasFocus() || !w->isActiveWindow());
-    control<QToolButton>(*w, "cmdDeselect")->click();
-    QVERIFY(w->tickedNames().isEmpty());
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTRY_VERIFY(!w->FirstActivation);
+    QTreeWidget* l = list(*w);
+    auto* sluiten = control<QPushButton>(*w, "cmdSluiten");
+    // Each of these hands the keyboard focus to the list.
+    for (const char* name : {"cmdSelect", "cmdDeselect", "cmdRefresh"}) {
+        sluiten->setFocus();
+        QTRY_VERIFY(sluiten->hasFocus());
+        control<QToolButton>(*w, name)->click();
+        QVERIFY2(l->hasFocus(), name);
+        if (qstrcmp(name, "cmdSelect") == 0) QCOMPARE(w->tickedNames().size(), 2);
+        if (qstrcmp(name, "cmdDeselect") == 0) QVERIFY(w->tickedNames().isEmpty());
+    }
+    sluiten->setFocus();
+    control<QTabBar>(*w, "tabDir")->setCurrentIndex(1);
+    QVERIFY(l->hasFocus());
 }
 
 void MainWindowTest::deleteAsksFirst() {
@@ -422,6 +448,118 @@ void MainWindowTest::busyMainDirectorySkipsTheBody() {
     control<QPushButton>(*w, "cmdActie")->click();
     control<QPushButton>(*w, "cmdActie")->click();
     QCOMPARE(sends_.size(), 1);
+}
+
+// A temp that is a plain file cannot hold the lock; no other action runs, so the send and the
+// delete go ahead, guarded by a lock in this user's runtime folder.
+void MainWindowTest::tempThatCannotHoldTheLockStillRunsTheActions() {
+    addOrder("icm", "a.icm", "A", "1");
+    QFile plain(main_ + "temp");
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    auto w = open();
+    w->setLockWait(200);
+    list(*w)->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    control<QPushButton>(*w, "cmdActie")->click();
+    QCOMPARE(sends_, QList<QStringList>({{"a.icm"}}));
+    QCOMPARE(w->progressBox()->redLineCount(), 0);
+    control<QPushButton>(*w, "cmdActie")->click();  // "Order overzicht"
+
+    list(*w)->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    MsgBox::setNextAnswer(QMessageBox::Yes);
+    control<QToolButton>(*w, "cmdDelete")->click();
+    QVERIFY(!QFileInfo::exists(main_ + "icm/a.icm"));
+    QCOMPARE(MsgBox::shownTexts().size(), 1);  // the question only
+}
+
+// With many sent orders the fill of "Verzonden orders" takes a while and lets clicks through;
+// the rows ticked and highlighted on the first tab must be gone by then.
+void MainWindowTest::nothingActsOnTheOldRowsDuringAFill() {
+    addOrder("icm", "a.icm", "A", "1");
+    addOrder("icm", "b.icm", "B", "2");
+    addOrder("verzonden", "a.icm", "A", "1");  // the sent copy of an order of the same name
+    for (int i = 0; i < 3000; ++i)
+        QVERIFY(WriteMessageFile(main_ + QString("verzonden/s%1.icm").arg(i, 4, 10, QChar('0')),
+                                 OrderLines("S", "3")));
+    auto w = open();
+    w->show();
+    QTRY_VERIFY(!w->FirstActivation);
+    QTreeWidget* l = list(*w);
+    l->findItems("a.icm", Qt::MatchExactly).first()->setCheckState(0, Qt::Checked);
+    l->setCurrentItem(l->findItems("b.icm", Qt::MatchExactly).first());
+    QDir(main_ + "temp").removeRecursively();
+
+    bool pressedDuringFill = false;
+    int rowsDuringFill = -1;
+    QTimer::singleShot(0, this, [&] {
+        pressedDuringFill = w->fillRunning();
+        rowsDuringFill = l->topLevelItemCount();
+        MsgBox::setNextAnswer(QMessageBox::Yes);  // for a question to delete, should one come
+        MsgBox::setUnattended(true);  // any other box goes to standard error, not waiting
+        control<QToolButton>(*w, "cmdDelete")->click();
+        control<QToolButton>(*w, "cmdBekijken")->click();
+        control<QToolButton>(*w, "cmdSelect")->click();
+        control<QPushButton>(*w, "cmdActie")->click();
+        QTest::mouseDClick(l->viewport(), Qt::LeftButton, {}, QPoint(20, 10));
+        MsgBox::setUnattended(false);
+    });
+    control<QTabBar>(*w, "tabDir")->setCurrentIndex(2);
+
+    const QStringList shown = MsgBox::shownTexts();
+    // The answer for the question to delete is used up here: none should have taken it.
+    MsgBox::setUnattended(true);
+    const bool answerLeft = MsgBox::Ask(nullptr, QString());
+    MsgBox::setUnattended(false);
+    QVERIFY(pressedDuringFill);
+    QVERIFY(QFileInfo::exists(main_ + "verzonden/a.icm"));
+    QVERIFY(QFileInfo::exists(main_ + "icm/a.icm"));
+    QVERIFY(answerLeft);
+    QVERIFY2(shown.isEmpty(), qPrintable(shown.join('|')));  // no question, no view warning
+    QCOMPARE(rowsDuringFill, 0);
+    QVERIFY(!QFileInfo::exists(main_ + "temp/Temp.html"));
+    QVERIFY(sends_.isEmpty());
+    QCOMPARE(l->topLevelItemCount(), 3001);
+    QVERIFY(w->tickedNames().isEmpty());
+    QVERIFY(control<QToolButton>(*w, "cmdDelete")->isEnabled());
+    QVERIFY(!control<QPushButton>(*w, "cmdActie")->isVisible());
+
+    control<QTabBar>(*w, "tabDir")->setCurrentIndex(0);  // the action button comes back
+    QCOMPARE(control<QPushButton>(*w, "cmdActie")->text(), QString("Verzenden"));
+    QVERIFY(control<QPushButton>(*w, "cmdActie")->isEnabled());
+}
+
+// The window ends on "Afsluiten" or the frame's close, never on Escape.
+void MainWindowTest::escapeDoesNotCloseTheWindow() {
+    auto w = open();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTRY_VERIFY(!w->FirstActivation);
+    QTest::keyClick(list(*w), Qt::Key_Escape);
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    QVERIFY(w->isVisible());
+    control<QPushButton>(*w, "cmdActie")->click();  // the progress view
+    QTest::keyClick(w->progressBox(), Qt::Key_Escape);
+    QVERIFY(w->isVisible());
+    QVERIFY(w->close());
+    QVERIFY(!w->isVisible());
+}
+
+void MainWindowTest::makerSiteOpensOverPlainHttp() {
+    qunsetenv("KAVELON_MAKER_URL");
+    QStringList shown;
+    CompanionBrowser browser([&shown](const QString& url) {
+        shown.append(url);
+        return true;
+    });
+    browser.setProgram(root_->filePath("no-companion"));  // the desktop's browser gets it
+    browser.setSocketName(root_->filePath("no-socket"));
+    settings_.Directory.clear();
+    MainWindowParts parts;
+    parts.settings = &settings_;
+    parts.browser = &browser;
+    FrmSendIcm w(parts, {"kavelon"});
+    QTest::mouseClick(control<QLabel>(w, "lblNexaloom"), Qt::LeftButton);
+    QCOMPARE(shown, QStringList({"http://www.nexaloom.nl"}));
 }
 
 void MainWindowTest::closeWaitsForTheRunningAction() {

@@ -13,13 +13,16 @@ class UnattendedTest : public QObject {
   private slots:
     void init();
     void emptyOrderFolderEndsWithoutRedLines();
+    void onlyTheOneWordAutoRunsUnattended_data();
+    void onlyTheOneWordAutoRunsUnattended();
     void missingMainDirectoryCannotWriteItsLog();
     void failedFolderCheckEndsWithRedLines();
 
   private:
-    int run(QByteArray* standardError = nullptr);
+    int run(QByteArray* standardError = nullptr, const QStringList& arguments = {"auto"});
     void configure(const QString& directory);
     QStringList logs() const;
+    QByteArray log() const;
 
     std::unique_ptr<QTemporaryDir> home_;
     QString main_;
@@ -38,7 +41,7 @@ void UnattendedTest::configure(const QString& directory) {
     settings.setValue("Local/OnlineCheck", "0");
 }
 
-int UnattendedTest::run(QByteArray* standardError) {
+int UnattendedTest::run(QByteArray* standardError, const QStringList& arguments) {
     QProcess kavelon;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
@@ -52,7 +55,8 @@ int UnattendedTest::run(QByteArray* standardError) {
     if (!QFileInfo::exists(program) &&
         !(QDir().mkpath(home_->filePath("program")) && QFile::copy(KAVELON_BINARY, program)))
         return -3;
-    kavelon.start(program, {"auto"});
+    kavelon.setWorkingDirectory(home_->path());
+    kavelon.start(program, arguments);
     if (!kavelon.waitForFinished(120000)) {
         kavelon.kill();
         return -1;
@@ -65,11 +69,50 @@ QStringList UnattendedTest::logs() const {
     return QDir(main_ + "logfiles").entryList({"Log*.txt"}, QDir::Files);
 }
 
+QByteArray UnattendedTest::log() const {
+    const QStringList found = logs();
+    if (found.size() != 1) return QByteArray();
+    QFile file(main_ + "logfiles/" + found.first());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 void UnattendedTest::emptyOrderFolderEndsWithoutRedLines() {
     configure(main_);
     QCOMPARE(run(), 0);
     QCOMPARE(logs().size(), 1);
+    QVERIFY2(log().contains("\r\nGeen ICM-berichten verzonden\r\n"), log().constData());
     QVERIFY(QFileInfo(main_ + "icm").isDir());
+}
+
+void UnattendedTest::onlyTheOneWordAutoRunsUnattended_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("unattended");
+    QTest::newRow("upper case") << QStringList{"AUTO"} << true;
+    QTest::newRow("a further word") << QStringList{"auto", "nu"} << false;
+    QTest::newRow("an empty further argument") << QStringList{"auto", ""} << false;
+    QTest::newRow("a space before") << QStringList{" auto"} << false;
+}
+
+// Any other start opens the window, which needs a display that this run lacks: the program
+// then ends without having sent or logged anything.
+void UnattendedTest::onlyTheOneWordAutoRunsUnattended() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, unattended);
+    QVERIFY(QDir(main_).mkdir("icm"));
+    QFile order(main_ + "icm/order.icm");
+    QVERIFY(order.open(QIODevice::WriteOnly));
+    order.write("ICM\r\nRef\r\n\r\n\r\n100200\r\n");
+    order.close();
+    configure(main_);
+    const int status = run(nullptr, arguments);
+    if (unattended) {
+        QCOMPARE(status, 1);  // the only portal it may reach does not answer
+        QVERIFY(log().contains("order.icm"));
+    } else {
+        QVERIFY2(status < 0, qPrintable(QString::number(status)));
+        QVERIFY(logs().isEmpty());
+    }
+    QVERIFY(QFileInfo::exists(main_ + "icm/order.icm"));
 }
 
 void UnattendedTest::missingMainDirectoryCannotWriteItsLog() {

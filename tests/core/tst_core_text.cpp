@@ -113,7 +113,13 @@ void TextTest::stripHtml_data() {
         << QString("<font color=\"red\">Fout</font>") << QString("Fout");
     QTest::newRow("upper-case paragraph is a tag") << QString("a<P>b") << QString("ab");
     QTest::newRow("stray open bracket") << QString("a < b") << QString("a < b");
-    QTest::newRow("closing bracket first") << QString("a > b <i>c</i>") << QString("a > b c");
+    // Nothing is taken out once the first ">" comes before the first "<".
+    QTest::newRow("closing bracket first")
+        << QString("a > b <i>c</i>") << QString("a > b <i>c</i>");
+    QTest::newRow("fetch answer with a comparison")
+        << QString(" Aantal > 0 <b>vereist</b> ") << QString("Aantal > 0 <b>vereist</b>");
+    QTest::newRow("stray bracket after tags")
+        << QString("<b>x</b> > y <i>z") << QString("x > y <i>z");
 }
 
 void TextTest::stripHtml() {
