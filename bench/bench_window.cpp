@@ -265,10 +265,15 @@ int main(int argc, char** argv) {
     const int lines = arguments.size() > 1 ? arguments[1].toInt() : 10000;
     const int orders = arguments.size() > 2 ? arguments[2].toInt() : 10000;
     const int pageLines = arguments.size() > 3 ? arguments[3].toInt() : 5000;
-    ProgressFigures(lines, false);
-    ProgressFigures(lines, true);
-    StartUpFigures(orders);
-    ListFillFigures(orders);
-    PageFigures(pageLines);
+    // A size of 0 leaves its figures out.
+    if (lines > 0) {
+        ProgressFigures(lines, false);
+        ProgressFigures(lines, true);
+    }
+    if (orders > 0) {
+        StartUpFigures(orders);
+        ListFillFigures(orders);
+    }
+    if (pageLines > 0) PageFigures(pageLines);
     return 0;
 }
