@@ -1,7 +1,6 @@
 #include "portal/exchange.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +8,7 @@
 
 #include "accounts/accountstore.h"
 #include "core/codec.h"
+#include "core/durablebatch.h"
 #include "core/paths.h"
 #include "core/progress.h"
 #include "core/textutil.h"
@@ -27,6 +27,7 @@ const QString kFileOpen = QStringLiteral("<file ");
 const QString kFileClose = QStringLiteral("</file>");
 const QString kCorrect = QStringLiteral("Correct");
 constexpr int kCustomerNumberLine = 5;
+constexpr qsizetype kConfirmationsPerFlush = 1000;
 
 // The status and message of an answer; found is false when a tag is missing.
 struct StatusAndMessage {
@@ -254,42 +255,50 @@ bool PortalExchange::VerwerkIcb(const QString& answer) {
         return true;
     }
     Write(parts.message, kZwart);
+    // Confirmations go to disk in batches, one flush for many; each line in answer order.
+    DurableBatch batch;
+    QStringList batched;
+    const auto commit = [&] {
+        const QList<bool> placed = batch.commit();
+        bool all = true;
+        for (qsizetype i = 0; i < placed.size(); ++i) {
+            if (placed[i]) Write(batched[i], kBlauw);
+            all = all && placed[i];
+        }
+        batched.clear();
+        return all;
+    };
     for (qsizetype start = answer.indexOf(kFileOpen); start >= 0;
          start = answer.indexOf(kFileOpen, start + kFileOpen.size())) {
         const qsizetype tagEnd = answer.indexOf(u'>', start);
         const qsizetype close = answer.indexOf(kFileClose, start);
         if (tagEnd < 0 || close < 0) continue;
-        const QString name =
+        const QString elementName =
             answer.mid(start + kFileOpen.size(), tagEnd - start - kFileOpen.size());
+        const QString name = StoredConfirmationName(elementName);
         // The content sits between the portal's line break after the tag and the one before
         // "</file>".
-        if (close - tagEnd < 5) {
-            Write(QStringLiteral("Het ICB-bericht '") + name +
-                      QStringLiteral("' is onvolledig en is niet opgeslagen."),
+        if (close - tagEnd < 5 || name.isEmpty()) {
+            if (!commit()) return false;
+            Write(QStringLiteral("Het ICB-bericht '") + elementName +
+                      (name.isEmpty() ? QStringLiteral("' heeft een ongeldige bestandsnaam en is "
+                                                       "niet opgeslagen.")
+                                      : QStringLiteral("' is onvolledig en is niet opgeslagen.")),
                   kRood);
             continue;
         }
-        if (!StoreConfirmation(name, answer.mid(tagEnd + 3, close - tagEnd - 5))) return false;
+        // Written beside its place under another name and renamed in: never listed
+        // half-written.
+        const QString content = answer.mid(tagEnd + 3, close - tagEnd - 5);
+        if (!batch.add(directory_ + kFolderIcb + kPathSep + name,
+                       EncodeCp1252(content + QStringLiteral("\r\n")))) {
+            commit();
+            return false;
+        }
+        batched.append(name);
+        if (batch.size() >= kConfirmationsPerFlush && !commit()) return false;
     }
-    return true;
-}
-
-// False only when a confirmation could not be written; a name that is no file name is reported.
-bool PortalExchange::StoreConfirmation(const QString& elementName, const QString& content) {
-    const QString name = StoredConfirmationName(elementName);
-    if (name.isEmpty()) {
-        Write(QStringLiteral("Het ICB-bericht '") + elementName +
-                  QStringLiteral("' heeft een ongeldige bestandsnaam en is niet opgeslagen."),
-              kRood);
-        return true;
-    }
-    // Written beside its place under another name and renamed in: never listed half-written.
-    QSaveFile file(directory_ + kFolderIcb + kPathSep + name);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(EncodeCp1252(content + QStringLiteral("\r\n")));
-    if (!file.commit()) return false;
-    Write(name, kBlauw);
-    return true;
+    return commit();
 }
 
 }  // namespace kavelon

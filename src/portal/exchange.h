@@ -37,7 +37,6 @@ class PortalExchange {
                    QString accountValues[3]);
     void WriteSendError();
     void WriteFetchError();
-    bool StoreConfirmation(const QString& elementName, const QString& content);
     void Write(const QString& text, int colour, bool bold = false);
 
     QString directory_;
