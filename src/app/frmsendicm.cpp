@@ -94,6 +94,15 @@ void ShowStatus(QLabel* status, MessageTab tab, const QString& text) {
     ShowPathText(status, text.left(path), text.mid(path));
 }
 
+// A row for an entry named like a message that is not read: in red, without a tick box.
+QTreeWidgetItem* RefusedRow(const ListedMessage& row) {
+    auto* item = new QTreeWidgetItem(QStringList{row.name, row.refusal});
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    for (int column = 0; column < 2; ++column) item->setForeground(column, QColor(Qt::red));
+    item->setToolTip(0, row.refusal);
+    return item;
+}
+
 }  // namespace
 
 void AttachPortal(MainWindowParts& parts, PortalClient& client) {
@@ -450,6 +459,10 @@ void FrmSendIcm::ShowRows(MessageTab tab, const Listing& listing) {
     QList<QTreeWidgetItem*> items;
     items.reserve(listing.rows.size());
     for (const ListedMessage& row : listing.rows) {
+        if (!row.refusal.isEmpty()) {
+            items.append(RefusedRow(row));
+            continue;
+        }
         auto* item = new QTreeWidgetItem(QStringList(row.name) + CellsOf(tab, row.info));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(0, setTicks ? Qt::Checked : Qt::Unchecked);

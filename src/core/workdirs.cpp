@@ -4,6 +4,7 @@
 
 #include "core/paths.h"
 #include "core/progress.h"
+#include "core/regularfile.h"
 #include "core/textutil.h"
 
 namespace kavelon {
@@ -52,9 +53,10 @@ bool InlogControle(const QString& directory, ProgressSink& progress) {
 
 QStringList ListMessageFiles(const QString& folder, const QString& extension) {
     // By name, as the file systems of the ordering software's systems list a folder.
-    const QDir dir(folder, QStringLiteral("*.") + extension, QDir::Name | QDir::IgnoreCase,
-                   QDir::Files);
-    return dir.entryList();
+    QStringList names;
+    for (const FolderEntry& entry : ScanMessageFolder(folder, extension))
+        if (entry.kind == EntryKind::Message) names.append(entry.name);
+    return names;
 }
 
 }  // namespace kavelon

@@ -22,8 +22,9 @@ void CreateWorkDirs(QString& directory);
 // directory already ends with the separator when it is not blank.
 bool InlogControle(const QString& directory, ProgressSink& progress);
 
-// The names of the files in a folder whose name ends in "." + extension, in any letter case,
-// sorted by name without regard to letter case.
+// The names of the message files in a folder whose name ends in "." + extension, in any letter
+// case, hidden ones included, sorted by name without regard to letter case: regular files and
+// links to regular files inside the main directory (the folder's parent) only.
 QStringList ListMessageFiles(const QString& folder, const QString& extension);
 
 }  // namespace kavelon

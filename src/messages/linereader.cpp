@@ -1,15 +1,19 @@
 #include "messages/linereader.h"
 
-#include <QFile>
+#include <QFileInfo>
 
 #include "core/codec.h"
+#include "core/regularfile.h"
 
 namespace kavelon {
 
 bool LineReader::FromFile(const QString& path, LineReader& reader) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    reader = LineReader(file.readAll());
+    // Never a pipe or a device, never more than a message file may hold, and through a link
+    // only a file inside the main directory, the parent of the message's folder.
+    const QString folder = QFileInfo(path).absolutePath();
+    FileRead read = ReadMessageFile(path, QFileInfo(folder).absolutePath());
+    if (read.status != ReadStatus::Ok && read.status != ReadStatus::Changed) return false;
+    reader = LineReader(std::move(read.bytes));
     return true;
 }
 

@@ -14,7 +14,9 @@ class LineReader {
     LineReader() = default;
     explicit LineReader(QByteArray bytes) : bytes_(std::move(bytes)) {}
 
-    // Reads the whole file; false when it cannot be opened.
+    // Reads the whole file; false when it cannot be opened, is no regular file, is a link
+    // leading outside the main directory (the folder's parent) or is larger than a message
+    // file may be (kMaxMessageBytes).
     static bool FromFile(const QString& path, LineReader& reader);
 
     // The next line, or false when the text has no more lines.

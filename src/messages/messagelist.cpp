@@ -67,14 +67,35 @@ Listing ListMessages(const QString& directory, MessageTab tab, EventPump* pump) 
     Listing listing;
     if (IsBlank(directory) || !DirExists(directory + layout.folder)) return listing;
     listing.folderFound = true;
-    const QStringList names = ListMessageFiles(directory + layout.folder, layout.extension);
-    listing.rows.reserve(names.size());
-    for (const QString& name : names) {
-        listing.rows.append(
-            {name, GetBerichtInfo(directory, name, layout.folder, layout.blnTotaal)});
+    const QList<FolderEntry> entries =
+        ScanMessageFolder(directory + layout.folder, layout.extension);
+    listing.rows.reserve(entries.size());
+    for (const FolderEntry& entry : entries) {
+        if (entry.kind != EntryKind::Message) {
+            listing.rows.append({entry.name, {}, RefusalOf(entry.kind)});
+            continue;
+        }
+        listing.rows.append({entry.name,
+                             GetBerichtInfo(directory, entry.name, layout.folder, layout.blnTotaal),
+                             {}});
         if (pump) pump->ProcessPendingEvents();
     }
     return listing;
+}
+
+QString RefusalOf(EntryKind kind) {
+    switch (kind) {
+        case EntryKind::NotRegular:
+            return QStringLiteral("Dit is geen gewoon bestand.");
+        case EntryKind::LinkOutside:
+            return QStringLiteral(
+                "Deze koppeling wijst naar een bestand buiten de hoofddirectory.");
+        case EntryKind::UndecodableName:
+            return QStringLiteral("Deze bestandsnaam kan op dit systeem niet worden gelezen.");
+        case EntryKind::Message:
+            break;
+    }
+    return {};
 }
 
 QString StatusText(const QString& directory, MessageTab tab, bool hasRows) {

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include "core/regularfile.h"
 #include "messages/berichtinfo.h"
 
 namespace kavelon {
@@ -36,7 +37,11 @@ QStringList CellsOf(MessageTab tab, const BerichtInfo& info);
 struct ListedMessage {
     QString name;
     BerichtInfo info;
+    QString refusal;  // not empty: an entry named like a message that is not read, and why
 };
+
+// Why an entry named like a message is not read or sent; empty for a message file.
+QString RefusalOf(EntryKind kind);
 
 struct Listing {
     bool folderFound = false;
@@ -44,7 +49,8 @@ struct Listing {
 };
 
 // Lists the tab's folder under the main directory (ends with the separator, not blank) and
-// reads each file's header, letting events be processed after each file.
+// reads each file's header, letting events be processed after each file. Entries named like
+// messages that are not message files are listed with their refusal.
 Listing ListMessages(const QString& directory, MessageTab tab, EventPump* pump);
 
 // The text of the status label for a filled list.

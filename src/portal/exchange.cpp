@@ -1,5 +1,6 @@
 #include "portal/exchange.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -11,9 +12,11 @@
 #include "core/durablebatch.h"
 #include "core/paths.h"
 #include "core/progress.h"
+#include "core/regularfile.h"
 #include "core/textutil.h"
 #include "core/workdirs.h"
 #include "messages/linereader.h"
+#include "messages/messagelist.h"
 #include "portal/portalclient.h"
 
 namespace kavelon {
@@ -26,6 +29,9 @@ const QString kMessageClose = QStringLiteral("</Message>");
 const QString kFileOpen = QStringLiteral("<file ");
 const QString kFileClose = QStringLiteral("</file>");
 const QString kCorrect = QStringLiteral("Correct");
+const QString kOrderExtension = QStringLiteral("icm");
+// An order being moved after its post: "." + its name + this; not a name the lists show.
+const QString kMovingSuffix = QStringLiteral(".verzenden");
 constexpr int kCustomerNumberLine = 5;
 constexpr qsizetype kConfirmationsPerFlush = 1000;
 
@@ -55,17 +61,6 @@ StatusAndMessage ReadStatusAndMessage(const QString& answer) {
     result.status = Between(answer, statusOpen, kStatusOpen.size(), statusClose);
     result.message = Between(answer, messageOpen, kMessageOpen.size(), messageClose);
     return result;
-}
-
-struct FileStamp {
-    qint64 size = -1;
-    QDateTime modified;
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp StampOf(const QString& path) {
-    const QFileInfo info(path);
-    return {info.exists() ? info.size() : -1, info.lastModified()};
 }
 
 bool IsStorableName(const QString& name) {
@@ -108,10 +103,44 @@ void PortalExchange::Write(const QString& text, int colour, bool bold) {
 
 void PortalExchange::SendBody(const QStringList& tickedNames) {
     Write(QStringLiteral("Verzenden ICM-berichten"), kZwart, true);
-    for (const QString& name : tickedNames) VerzendICM(name);
-    if (tickedNames.isEmpty()) Write(QStringLiteral("Geen ICM-berichten verzonden"), kZwart);
+    RestoreInterruptedMoves();
+    ReportRefusedOrders();
+    int sent = 0;
+    for (const QString& name : tickedNames) {
+        // The list was made before the lock was had: another run may have sent it meanwhile.
+        if (!IsPending(name)) continue;
+        VerzendICM(name);
+        ++sent;
+    }
+    if (sent == 0) Write(QStringLiteral("Geen ICM-berichten verzonden"), kZwart);
     Write(QString(), kZwart);
     FetchBody();
+}
+
+bool PortalExchange::IsPending(const QString& fileName) const {
+    const QFileInfo entry(directory_ + kFolderIcm + kPathSep + fileName);
+    return entry.exists() || entry.isSymLink();
+}
+
+void PortalExchange::ReportRefusedOrders() {
+    for (const FolderEntry& entry : ScanMessageFolder(directory_ + kFolderIcm, kOrderExtension)) {
+        if (entry.kind == EntryKind::Message) continue;
+        Write(QStringLiteral("Het ICM-bericht '") + entry.name +
+                  QStringLiteral("' wordt niet verzonden. ") + RefusalOf(entry.kind),
+              kRood);
+    }
+}
+
+// An order that a run had under its private name when it ended goes back among the pending
+// orders: its answer may never have arrived, and sending it twice is better than losing it.
+void PortalExchange::RestoreInterruptedMoves() {
+    const QString folder = directory_ + kFolderIcm + kPathSep;
+    const QDir icm(folder, QStringLiteral(".*") + kMovingSuffix, QDir::Name,
+                   QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& moving : icm.entryList()) {
+        const QString name = moving.mid(1, moving.size() - 1 - kMovingSuffix.size());
+        if (!name.isEmpty()) PutBack(folder + moving, folder, name);
+    }
 }
 
 void PortalExchange::FetchBody() {
@@ -133,9 +162,18 @@ void PortalExchange::WriteFetchError() {
 // Reads the order text and looks up the account named on line 5. False for a failure.
 bool PortalExchange::ReadOrder(const QString& path, QString& orderText, bool& refused,
                                QString account[3]) {
-    const FileStamp before = StampOf(path);
-    LineReader reader;
-    if (!LineReader::FromFile(path, reader)) return false;
+    FileRead read = ReadMessageFile(path, directory_);
+    readStamp_ = read.stamp;
+    if (read.status == ReadStatus::TooLarge) {
+        Write(QStringLiteral("Het ICM-bericht is groter dan %1 MB en wordt niet verzonden.")
+                  .arg(kMaxMessageBytes / (1024 * 1024)),
+              kRood);
+        refused = true;
+        return true;
+    }
+    // An order the ordering software is still writing is sent another time.
+    if (read.status != ReadStatus::Ok) return false;
+    LineReader reader(std::move(read.bytes));
     QString line;
     while (reader.next(line)) {
         if (reader.linesRead() == kCustomerNumberLine) {
@@ -156,8 +194,7 @@ bool PortalExchange::ReadOrder(const QString& path, QString& orderText, bool& re
         }
         orderText += line + QStringLiteral("\r\n");
     }
-    // An order the ordering software is still writing is sent another time.
-    return StampOf(path) == before;
+    return true;
 }
 
 void PortalExchange::VerzendICM(const QString& fileName) {
@@ -209,13 +246,45 @@ void PortalExchange::VerwerkBevestiging(const QString& answer) {
     Write(QStringLiteral("Het ICM-bericht is niet verwerkt!"), kRood);
 }
 
+// Moves the order only while it is the file that was read and posted: it first goes to a
+// private name, where nobody replaces it, and is compared there.
 void PortalExchange::VerplaatsICM(const QString& fileName) {
-    const QString from = directory_ + kFolderIcm + kPathSep + fileName;
+    const QString folder = directory_ + kFolderIcm + kPathSep;
+    const QString from = folder + fileName;
     const QString to = directory_ + kFolderVerzonden + kPathSep + fileName;
-    if (!RenameOver(from, to))
+    const QString moving = folder + u'.' + fileName + kMovingSuffix;
+    bool unchanged = false;
+    bool moved = false;
+    if (RenameNoReplace(from, moving)) {
+        unchanged = StampOf(moving) == readStamp_;
+        moved = unchanged && RenameOver(moving, to);
+        if (!moved) PutBack(moving, folder, fileName);
+    } else {
+        // A name too long for the private one: compared, then moved at once.
+        const FileStamp now = StampOf(from);
+        unchanged = now == readStamp_ || now.size < 0;
+        moved = unchanged && now.size >= 0 && RenameOver(from, to);
+    }
+    if (!unchanged)
+        Write(QStringLiteral("Het ICM-bericht is tijdens het verzenden gewijzigd en blijft staan "
+                             "voor een volgende verzending."),
+              kRood);
+    else if (!moved)
         Write(QStringLiteral("Het is niet mogelijk om het ICM-bericht te verplaatsen naar de "
                              "verzonden directory."),
               kRood);
+}
+
+// Puts a file from its private name back among the pending orders, under its own name or,
+// when a new order has taken that, under a free one beside it.
+void PortalExchange::PutBack(const QString& moving, const QString& folder, const QString& name) {
+    if (RenameNoReplace(moving, folder + name)) return;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    for (int n = 2; n < 1000; ++n)
+        if (RenameNoReplace(moving, folder + stem + QStringLiteral(" (%1)").arg(n) + extension))
+            return;
 }
 
 void PortalExchange::OphalenICB() {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/regularfile.h"
+
 namespace kavelon {
 
 class AccountStore;
@@ -35,6 +37,10 @@ class PortalExchange {
   private:
     bool ReadOrder(const QString& path, QString& orderText, bool& refused,
                    QString accountValues[3]);
+    bool IsPending(const QString& fileName) const;
+    void ReportRefusedOrders();
+    void RestoreInterruptedMoves();
+    void PutBack(const QString& moving, const QString& folder, const QString& name);
     void WriteSendError();
     void WriteFetchError();
     void Write(const QString& text, int colour, bool bold = false);
@@ -44,6 +50,7 @@ class PortalExchange {
     PortalClient& http_;
     ProgressSink& progress_;
     EventPump& pump_;
+    FileStamp readStamp_;  // of the order file last read for a post
 };
 
 // The name a delivered confirmation is stored under: lower case, ".icm" as ".icb", "xax" as

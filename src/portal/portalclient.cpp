@@ -42,6 +42,9 @@ QNetworkRequest FormRequest(const QString& path, int connectTimeoutMs,
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.setTransferTimeout(connectTimeoutMs);
+    // A redirect would carry the login elsewhere, or turn the post into a fetch of a page.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
     request.setSslConfiguration(ssl);
     return request;
 }
@@ -53,6 +56,11 @@ bool IsCp1252Name(const QByteArray& charset) {
 }
 
 }  // namespace
+
+bool IsSecureAddress(const QString& address) {
+    const QUrl url(address);
+    return url.isValid() && url.scheme() == QStringLiteral("https") && !url.host().isEmpty();
+}
 
 PortalClient::PortalClient(QNetworkAccessManager& network, const Settings& settings)
     : network_(network), settings_(settings), ssl_(TrustedAuthorities()) {}
@@ -82,6 +90,13 @@ QString DecodeAnswer(const QByteArray& body, const QByteArray& contentType) {
 
 PostResult PortalClient::post(const QString& path, const QByteArray& body) {
     PostResult result;
+    if (!IsSecureAddress(PortalUrl())) {
+        result.error = QStringLiteral(
+                           "the portal address '%1' is not an https address; nothing "
+                           "is sent")
+                           .arg(PortalUrl());
+        return result;
+    }
     QNetworkProxy proxy;
     if (!ProxyOf(settings_, proxy)) {
         result.error =
@@ -142,7 +157,8 @@ PostResult PortalClient::post(const QString& path, const QByteArray& body) {
     QObject::disconnect(auth);
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool answered = status.isValid() &&
+    const bool redirected = status.isValid() && status.toInt() >= 300 && status.toInt() < 400;
+    const bool answered = status.isValid() && !redirected &&
                           reply->error() != QNetworkReply::OperationCanceledError &&
                           (reply->error() == QNetworkReply::NoError || status.toInt() >= 400);
     if (tunnelTimedOut)
@@ -152,6 +168,12 @@ PostResult PortalClient::post(const QString& path, const QByteArray& body) {
         result.error = QStringLiteral("the answer is larger than %1 bytes").arg(kMaxAnswerBytes);
     else if (timedOut)
         result.error = QStringLiteral("no answer within %1 ms").arg(requestTimeoutMs_);
+    else if (redirected)
+        result.error = QStringLiteral(
+                           "the portal answered %1 (a redirect to '%2'), which is not "
+                           "followed")
+                           .arg(status.toInt())
+                           .arg(reply->header(QNetworkRequest::LocationHeader).toString());
     else if (!answered)
         result.error = reply->errorString();
     else {

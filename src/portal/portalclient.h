@@ -44,6 +44,9 @@ class PortalClient {
     int requestTimeoutMs_ = kRequestTimeoutMs;
 };
 
+// True for an https address with a host: the only kind the login is ever sent to.
+bool IsSecureAddress(const QString& address);
+
 // The proxy port of the settings as a port number; 0 when it is not a whole number 1..65535.
 quint16 ProxyPortNumber(const QString& text);
 

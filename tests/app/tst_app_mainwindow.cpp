@@ -10,6 +10,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include "app/frmsendicm.h"
 #include "app/progressbox.h"
 #include "core/browser.h"
@@ -31,6 +33,7 @@ class MainWindowTest : public QObject {
     void autoArgument();
     void startupListsPendingOrders();
     void startupTicksAndSendsWithDirectSending();
+    void entriesThatAreNoOrdersAreRedRowsWithoutTicks();
     void tabsShowTheirColumnsAndTexts();
     void emptyAndBlankDirectories();
     void wrongMainDirectoryWarnsOnEveryFill();
@@ -205,6 +208,21 @@ void MainWindowTest::startupListsPendingOrders() {
     QVERIFY(control<QToolButton>(*w, "cmdBekijken")->isEnabled());
     QVERIFY(QFileInfo(main_ + "logfiles").isDir());  // the first fill creates the working folders
     QCOMPARE(settings_.Directory, main_);
+}
+
+// A pipe named like an order and a hidden order: the pipe is a red row that is never ticked
+// nor sent, the hidden order a row like any other.
+void MainWindowTest::entriesThatAreNoOrdersAreRedRowsWithoutTicks() {
+    addOrder("icm", ".verborgen.icm", "Verborgen", "1");
+    QVERIFY(mkfifo(QFile::encodeName(main_ + "icm/pijp.icm").constData(), 0600) == 0);
+    settings_.IcmDirect = true;
+    auto w = open();
+    QCOMPARE(column(*w, 0), QStringList({".verborgen.icm", "pijp.icm"}));
+    QCOMPARE(column(*w, 1), QStringList({"Verborgen", "Dit is geen gewoon bestand."}));
+    QTreeWidgetItem* pipe = list(*w)->topLevelItem(1);
+    QVERIFY(!(pipe->flags() & Qt::ItemIsUserCheckable));
+    QCOMPARE(pipe->foreground(0).color(), QColor(Qt::red));
+    QCOMPARE(w->tickedNames(), QStringList({".verborgen.icm"}));
 }
 
 void MainWindowTest::startupTicksAndSendsWithDirectSending() {

@@ -3,7 +3,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "core/paths.h"
+#include "core/regularfile.h"
 #include "core/workdirs.h"
 #include "recordingsink.h"
 #include "unwritable.h"
@@ -23,6 +28,8 @@ class WorkDirsTest : public QObject {
     void checkCreatesSentAndConfirmationFolders();
     void checkReportsBothUncreatableFolders();
     void listsExtensionInAnyCase();
+    void listsRegularFilesAndLinksInsideOnly();
+    void readsRegularFilesUpToTheCap();
 
   private:
     void touch(const QString& path);
@@ -124,6 +131,56 @@ void WorkDirsTest::listsExtensionInAnyCase() {
     QStringList names = ListMessageFiles(main_ + "icm", "icm");
     names.sort();
     QCOMPARE(names, QStringList({"B.ICM", "a.icm", "c.Icm"}));
+}
+
+// Hidden orders and links to files inside the main directory are orders; pipes, links that
+// lead outside or nowhere, and names the system cannot give back are not.
+void WorkDirsTest::listsRegularFilesAndLinksInsideOnly() {
+    QVERIFY(QDir(root_->path()).mkdir("icm"));
+    const QString icm = main_ + "icm/";
+    const auto link = [](const QString& target, const QString& name) {
+        return symlink(QFile::encodeName(target).constData(),
+                       QFile::encodeName(name).constData()) == 0;
+    };
+    touch(icm + ".verborgen.icm");
+    touch(main_ + "elders.icm");
+    QTemporaryDir outside;
+    touch(outside.filePath("buiten.icm"));
+    QVERIFY(link(main_ + "elders.icm", icm + "binnen.icm"));
+    QVERIFY(link(outside.filePath("buiten.icm"), icm + "buiten.icm"));
+    QVERIFY(link(icm + "nergens", icm + "nergens.icm"));
+    QVERIFY(mkfifo(QFile::encodeName(icm + "pijp.icm").constData(), 0600) == 0);
+    const QByteArray undecodable = QFile::encodeName(icm) + "caf\xff.icm";
+    const int fd = ::open(undecodable.constData(), O_WRONLY | O_CREAT, 0600);
+    QVERIFY(fd >= 0);
+    ::close(fd);
+    QCOMPARE(ListMessageFiles(main_ + "icm", "icm"), QStringList({".verborgen.icm", "binnen.icm"}));
+    QMap<QString, EntryKind> kinds;
+    for (const FolderEntry& entry : ScanMessageFolder(main_ + "icm", "icm"))
+        kinds.insert(entry.name.startsWith("caf") ? "caf" : entry.name, entry.kind);
+    QCOMPARE(kinds.value("buiten.icm"), EntryKind::LinkOutside);
+    QCOMPARE(kinds.value("nergens.icm"), EntryKind::NotRegular);
+    QCOMPARE(kinds.value("pijp.icm"), EntryKind::NotRegular);
+    QCOMPARE(kinds.value("caf"), EntryKind::UndecodableName);
+    QVERIFY(::unlink(undecodable.constData()) == 0);
+}
+
+// Reading never waits on a pipe and stops at the cap.
+void WorkDirsTest::readsRegularFilesUpToTheCap() {
+    const QString pipe = main_ + "pijp";
+    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    QCOMPARE(ReadRegularFile(pipe).status, ReadStatus::NotRegular);
+    QCOMPARE(ReadRegularFile("/dev/zero").status, ReadStatus::NotRegular);
+    touch(main_ + "klein");
+    QFile file(main_ + "klein");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("12345") == 5);
+    file.close();
+    QCOMPARE(ReadRegularFile(main_ + "klein", 4).status, ReadStatus::TooLarge);
+    const FileRead read = ReadRegularFile(main_ + "klein", 5);
+    QCOMPARE(read.status, ReadStatus::Ok);
+    QCOMPARE(read.bytes, QByteArray("12345"));
+    QCOMPARE(read.stamp, StampOf(main_ + "klein"));
+    QCOMPARE(ReadRegularFile(main_ + "weg").status, ReadStatus::CannotOpen);
 }
 
 QTEST_GUILESS_MAIN(WorkDirsTest)

@@ -12,10 +12,16 @@
 // with a state folder of its own. It stops when the guard goes (and by itself when idle).
 class SandboxPortal {
   public:
-    explicit SandboxPortal(const QString& program) {
+    // A second sandbox may share the certificates of a first, so that a client trusts both.
+    explicit SandboxPortal(const QString& program, int slowMs = 4000,
+                           const SandboxPortal* sameCertificatesAs = nullptr) {
+        if (sameCertificatesAs)
+            for (const char* name :
+                 {"ca.pem", "ca.key", "server.pem", "server.key", "wrong-host.pem"})
+                QFile::copy(sameCertificatesAs->stateFile(name), stateFile(name));
         portal_.setProgram(program);
         portal_.setArguments({"--port", "0", "--state", state_.path(), "--idle-exit-ms", "300000",
-                              "--slow-ms", "4000"});
+                              "--slow-ms", QString::number(slowMs)});
         portal_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         portal_.start();
         const QDeadlineTimer deadline(60000);
@@ -51,6 +57,11 @@ class SandboxPortal {
             return;
         }
         if (file.open(QIODevice::WriteOnly)) file.write(name.toUtf8());
+    }
+    // Where the redirect faults send the client.
+    void setRedirectLocation(const QString& location) const {
+        QFile file(state_.filePath("location"));
+        if (file.open(QIODevice::WriteOnly)) file.write(location.toUtf8());
     }
     // The requests the sandbox received, oldest first.
     QList<QJsonObject> requests() const {

@@ -37,14 +37,29 @@ const QList<std::pair<Fault, QString>> kFaultNames = {
     {Fault::BadFileElement, QStringLiteral("bad-file-element")},
     {Fault::UnsafeNames, QStringLiteral("unsafe-names")},
     {Fault::WrongHost, QStringLiteral("wrong-host")},
+    {Fault::Redirect301, QStringLiteral("redirect-301")},
+    {Fault::Redirect302, QStringLiteral("redirect-302")},
+    {Fault::Redirect307, QStringLiteral("redirect-307")},
+    {Fault::Redirect308, QStringLiteral("redirect-308")},
 };
+
+const QList<std::pair<Fault, int>> kRedirectStatus = {{Fault::Redirect301, 301},
+                                                      {Fault::Redirect302, 302},
+                                                      {Fault::Redirect307, 307},
+                                                      {Fault::Redirect308, 308}};
 
 QByteArray Reason(int status) {
     switch (status) {
         case 200:
             return "OK";
+        case 301:
+            return "Moved Permanently";
         case 302:
             return "Found";
+        case 307:
+            return "Temporary Redirect";
+        case 308:
+            return "Permanent Redirect";
         case 400:
             return "Bad Request";
         case 403:
@@ -220,6 +235,8 @@ HttpResponse PortalServer::answer(const HttpRequest& request, Fault fault) {
         return Page(500, QStringLiteral("500 - Interne serverfout"),
                     QStringLiteral("<p>Er is een fout opgetreden op de server.</p>"));
     const QByteArray path = request.path.toLower();
+    for (const auto& [redirectFault, status] : kRedirectStatus)
+        if (fault == redirectFault) return redirect(fault);
     if (path == "/icmpost.aspx" || path == "/icbpost.aspx") {
         if (request.method != "POST")
             return Page(405, QStringLiteral("Methode niet toegestaan"), QString());
@@ -281,6 +298,22 @@ HttpResponse PortalServer::portalPost(const HttpRequest& request, Fault fault, b
             break;
     }
     return Text(answer.text());
+}
+
+HttpResponse PortalServer::redirect(Fault fault) const {
+    int status = 302;
+    for (const auto& [redirectFault, code] : kRedirectStatus)
+        if (fault == redirectFault) status = code;
+    QFile file(QDir(options_.stateDir).filePath(QStringLiteral("location")));
+    QByteArray location = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    if (location.isEmpty()) location = "/elsewhere";
+    // A body that a client following the redirect blindly would take for an accepted order.
+    HttpResponse r = Text(QStringLiteral("<IcmStatus>Correct</IcmStatus><Message>Verplaatst naar "
+                                         "%1</Message>\r\n")
+                              .arg(QString::fromLatin1(location)));
+    r.status = status;
+    r.headers.append({"Location", location});
+    return r;
 }
 
 HttpResponse PortalServer::directLogin(const HttpRequest& request) {

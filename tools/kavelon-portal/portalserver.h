@@ -39,6 +39,10 @@ enum class Fault {
     BadFileElement,  // a file element closed right after its name, one never closed
     UnsafeNames,     // file elements named "../x.icb", "a/b.icb", "c:evil.icb", "..\y.icb"
     WrongHost,       // a certificate issued for wrong.example
+    Redirect301,     // status 301, 302, 307 or 308 with a Location: the text of the file
+    Redirect302,     // <state>/location, else "/elsewhere"; the portal's state is untouched
+    Redirect307,
+    Redirect308,
     Unknown,
 };
 
@@ -102,6 +106,7 @@ class PortalServer : public QSslServer {
     HttpResponse portalPost(const HttpRequest& request, Fault fault, bool orders);
     HttpResponse directLogin(const HttpRequest& request);
     HttpResponse orderStatus(const HttpRequest& request);
+    HttpResponse redirect(Fault fault) const;
 
     PortalOptions options_;
     PortalState& state_;
