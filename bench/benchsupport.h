@@ -224,8 +224,8 @@ class Installation {
         QElapsedTimer timer;
         timer.start();
         // BENCH_WRAPPER runs the program under a profiler: "perf record -g -o FILE --".
-        QStringList command = QString::fromLocal8Bit(qgetenv("BENCH_WRAPPER"))
-                                  .split(u' ', Qt::SkipEmptyParts);
+        QStringList command =
+            QString::fromLocal8Bit(qgetenv("BENCH_WRAPPER")).split(u' ', Qt::SkipEmptyParts);
         command << program_ << QStringLiteral("auto");
         kavelon.start(command.takeFirst(), command);
         if (!kavelon.waitForFinished(1800000)) {
