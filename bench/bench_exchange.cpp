@@ -141,12 +141,16 @@ double Fetch(Installation& installation, Sandbox& sandbox, double emptyRunMs, in
         QDir().mkpath(icb);
         if (!CurlPost(sandbox, kOrders, bodies, installation.path(QStringLiteral("curl"))))
             return 1e300;
+        ::sync();  // the bodies just written for curl are not the program's to flush
         const double run = installation.runAuto(sandbox);
         return run < 0 || FilesIn(icb, QStringLiteral("*.icb")) != count ? 1e300 : run - emptyRunMs;
     });
     const auto files = FilesOf(icb);
     const QString plainFolder = installation.path(QStringLiteral("plain"));
-    const double plain = BestOf(runs, [&] { return PlainWrites(files, plainFolder); });
+    const double plain = BestOf(runs, [&] {
+        ::sync();
+        return PlainWrites(files, plainFolder);
+    });
     if (ms > 1e299) {
         std::fprintf(stderr, "fetch: the run did not store %d confirmations\n", count);
         return -1;

@@ -97,11 +97,11 @@ double PlainLogMs(int lines) {
 
 void ProgressFigures(int lines, bool showEveryOrder) {
     const char* name = showEveryOrder ? "progress box, shown per order" : "progress box and log";
-    const double empty = BestOf(3, [&] { return UnattendedRunMs(0, showEveryOrder); });
+    const double empty = BestOf(5, [&] { return UnattendedRunMs(0, showEveryOrder); });
     double ms[2];
     for (int i = 0; i < 2; ++i) {
         const int count = lines << i;
-        ms[i] = BestOf(2, [&] { return UnattendedRunMs(count, showEveryOrder); }) - empty;
+        ms[i] = BestOf(3, [&] { return UnattendedRunMs(count, showEveryOrder); }) - empty;
         const double plain = BestOf(3, [&] { return PlainLogMs(count); });
         PrintFigure(name, QStringLiteral("%1 lines").arg(count), ms[i], plain, 0,
                     "plain list and file");
