@@ -108,12 +108,22 @@ QTreeWidgetItem* RefusedRow(const ListedMessage& row) {
 void AttachPortal(MainWindowParts& parts, PortalClient& client) {
     Settings* settings = parts.settings;
     AccountStore* database = parts.database;
+    // Answers kept by an interrupted fetch come first: they are older than any new one.
     parts.verzenden = [settings, database, &client](const QStringList& ticked,
                                                     ProgressSink& progress, EventPump& pump) {
-        PortalExchange(settings->Directory, database, client, progress, pump).SendBody(ticked);
+        PortalExchange exchange(settings->Directory, database, client, progress, pump);
+        exchange.VerwerkBewaardeAntwoorden();
+        exchange.SendBody(ticked);
     };
     parts.ophalen = [settings, database, &client](ProgressSink& progress, EventPump& pump) {
-        PortalExchange(settings->Directory, database, client, progress, pump).FetchBody();
+        PortalExchange exchange(settings->Directory, database, client, progress, pump);
+        exchange.VerwerkBewaardeAntwoorden();
+        exchange.FetchBody();
+    };
+    parts.bewaardeAntwoorden = [settings, database, &client](ProgressSink& progress,
+                                                             EventPump& pump) {
+        PortalExchange(settings->Directory, database, client, progress, pump)
+            .VerwerkBewaardeAntwoorden();
     };
 }
 
@@ -254,10 +264,27 @@ void FrmSendIcm::Activated() {
     activationStarted_ = true;
     QCoreApplication::processEvents();
     if (FirstActivation) {
-        if (settings_.IcmDirect || AutoMode) cmdActie_Click();
+        if (AutoMode) ReserveLogSpace(settings_.Directory);
+        if (settings_.IcmDirect || AutoMode)
+            cmdActie_Click();
+        else
+            StoreKeptAnswers();
         SelectTab(MessageTab::Openstaand);
     }
     FirstActivation = false;
+}
+
+// Quietly: what cannot be stored now stays kept, and the next fetch reports it.
+void FrmSendIcm::StoreKeptAnswers() {
+    struct Quiet : ProgressSink {
+        void SchrijfVoortgang(const QString&, int, bool) override {}
+    } quiet;
+    if (!parts_.bewaardeAntwoorden || IsBlank(settings_.Directory)) return;
+    EnsureTrailingSeparator(settings_.Directory);
+    if (!DirExists(settings_.Directory + kFolderIcb)) return;
+    if (!lock_.acquire(settings_.Directory, this, 0)) return;  // another action does it
+    parts_.bewaardeAntwoorden(quiet, *this);
+    lock_.release();
 }
 
 void FrmSendIcm::cmdActie_Click() {

@@ -33,6 +33,9 @@ struct MainWindowParts {
     // gets the names of the ticked rows in list order.
     std::function<void(const QStringList&, ProgressSink&, EventPump&)> verzenden;
     std::function<void(ProgressSink&, EventPump&)> ophalen;
+    // Stores what answers kept by an interrupted or partly failed fetch still hold; run at
+    // the start of the window when no action starts by itself.
+    std::function<void(ProgressSink&, EventPump&)> bewaardeAntwoorden;
 };
 
 // The main window: three tabs of message lists and the progress view of an action.
@@ -87,6 +90,7 @@ class FrmSendIcm : public QDialog, public EventPump {
     void BuildLists(QWidget* picture1);
     void BuildFooter();
     void Activated();
+    void StoreKeptAnswers();
     void cmdActie_Click();
     void RunAction(bool send);
     void RunActionBody(bool send);

@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     const QStringList arguments = Arguments(argc, argv);
     if (const std::optional<int> status = AnswerInformationArgument(arguments)) return *status;
     ChooseUnattendedPlatform(arguments);
+    companion::ProvideRuntimeFolder();
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Kavelon"));
     QCoreApplication::setApplicationName(kProgramTitle);
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
     });
 
     FrmSendIcm* mainWindow = nullptr;
+    browser.setReport([&mainWindow](const QString& text) { MsgBox::Warn(mainWindow, text); });
     MainWindowParts parts;
     parts.openSettings = [&settings, &database, &mainWindow] {
         FrmInit settingsWindow(

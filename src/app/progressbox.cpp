@@ -19,9 +19,13 @@ ProgressBox::ProgressBox(QWidget* parent) : QTextEdit(parent) {
 
 void ProgressBox::SchrijfVoortgang(const QString& text, int colour, bool bold) {
     pending_.append({QString(text).remove(u'\r'), colour, bold});
-    if (!showTimer_.isActive()) showTimer_.start();
     lines_.append(text);
     if (colour == kRood) ++redLines_;
+    // Only a box on screen holds lines back, and then for a moment.
+    if (!isVisible())
+        ShowPendingLines();
+    else if (!showTimer_.isActive())
+        showTimer_.start();
     emit lineWritten(text, colour, bold);
 }
 

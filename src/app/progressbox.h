@@ -11,8 +11,9 @@ namespace kavelon {
 
 // The progress box: a read-only rich-text box in which each line keeps its own colour and
 // weight. It also keeps the plain lines, which the log of an unattended run saves.
-// Lines reach the document in batches, many times a second, so that a long action does not
-// lay out and repaint the box once per line; the plain lines are complete at every moment.
+// While the box is on screen, lines reach the document in batches, many times a second, so
+// that a long action does not lay out and repaint the box once per line; a hidden box takes
+// each line at once. The plain lines are complete at every moment.
 class ProgressBox : public QTextEdit, public ProgressSink {
     Q_OBJECT
   public:

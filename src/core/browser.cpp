@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
@@ -11,6 +14,17 @@
 #include <QStandardPaths>
 
 #include "version.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 namespace kavelon {
 
@@ -30,6 +44,119 @@ std::optional<BrowserWindowState> CompanionStatus::shared() const {
     }
     return std::nullopt;
 }
+
+namespace companion {
+
+#ifdef Q_OS_WIN
+
+// Not built here (the Windows build holds the Qt-free parts only); kept to the two calls
+// that name the process at the other end of the pipe and the user owning a process.
+namespace {
+
+std::optional<QByteArray> ProcessUser(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    QByteArray buffer(qsizetype(size), '\0');
+    const bool read = size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+    CloseHandle(token);
+    if (!read) return std::nullopt;
+    const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.constData())->User.Sid;
+    return QByteArray(static_cast<const char*>(sid), qsizetype(GetLengthSid(sid)));
+}
+
+}  // namespace
+
+bool IsPrivateFolder(const QString& path) {
+    return QFileInfo(path).isDir();
+}
+
+QString PrivateFolder() {
+    return {};
+}
+
+void ProvideRuntimeFolder() {}
+
+QString SocketName() {
+    const QString overridden = qEnvironmentVariable("KAVELON_BROWSER_SOCKET");
+    if (!overridden.isEmpty()) return overridden;
+    const QString user = qEnvironmentVariable("USERNAME");
+    return user.isEmpty() ? QStringLiteral("kavelon-browser")
+                          : QStringLiteral("kavelon-browser-") + user;
+}
+
+bool PeerIsThisUser(const QLocalSocket& socket, Peer peer) {
+    const auto pipe = reinterpret_cast<HANDLE>(socket.socketDescriptor());
+    ULONG pid = 0;
+    const BOOL named = peer == Peer::Server ? GetNamedPipeServerProcessId(pipe, &pid)
+                                            : GetNamedPipeClientProcessId(pipe, &pid);
+    if (!named) return false;
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return false;
+    const std::optional<QByteArray> theirs = ProcessUser(process);
+    CloseHandle(process);
+    const std::optional<QByteArray> ours = ProcessUser(GetCurrentProcess());
+    return theirs && ours && *theirs == *ours;
+}
+
+#else
+
+namespace {
+
+// Checks the folder through a descriptor, so a link swapped in is never followed; with
+// repair, a folder of this user that others may enter is made private.
+bool CheckFolder(const QString& path, bool repair) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat status {};
+    bool private_ =
+        ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid();
+    if (private_ && (status.st_mode & 077) != 0) private_ = repair && ::fchmod(fd, 0700) == 0;
+    ::close(fd);
+    return private_;
+}
+
+}  // namespace
+
+bool IsPrivateFolder(const QString& path) {
+    return !path.isEmpty() && CheckFolder(path, false);
+}
+
+QString PrivateFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (IsPrivateFolder(runtime)) return QDir::cleanPath(runtime);
+    const QString own =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("kavelon-%1").arg(::geteuid()));
+    if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0 && errno != EEXIST) return {};
+    return CheckFolder(own, true) ? own : QString();
+}
+
+void ProvideRuntimeFolder() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    const QString folder = PrivateFolder();
+    if (!folder.isEmpty()) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+}
+
+QString SocketName() {
+    const QString overridden = qEnvironmentVariable("KAVELON_BROWSER_SOCKET");
+    if (!overridden.isEmpty()) return overridden;
+    const QString folder = PrivateFolder();
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(QStringLiteral("kavelon-browser"));
+}
+
+bool PeerIsThisUser(const QLocalSocket& socket, Peer) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &length) ==
+               0 &&
+           length == sizeof peer && peer.uid == ::geteuid();
+}
+
+#endif
+
+}  // namespace companion
 
 namespace {
 
@@ -85,30 +212,60 @@ void CompanionBrowser::OpenInNewWindow(const QString& address) {
 void CompanionBrowser::Show(const char* command, const QString& address) {
     const QUrl url = BrowserUrl(address);
     if (!url.isValid()) return;
-    const QString encoded = url.toString(QUrl::FullyEncoded);
     if (!companion::CanShow(url)) {
-        if (fallback_) fallback_(encoded);
+        ShowElsewhere(url, QStringLiteral("er is geen programma ingesteld dat dit adres opent"));
         return;
     }
+    const QString encoded = url.toString(QUrl::FullyEncoded);
     const QJsonObject request{{QStringLiteral("command"), QLatin1String(command)},
                               {QStringLiteral("url"), encoded}};
     // No answer: the companion is not running, or is just ending; start a new one.
     std::optional<QJsonObject> reply = Exchange(request);
     if (!reply && StartCompanion()) reply = Exchange(request);
     if (reply && reply->value(QStringLiteral("ok")).toBool()) return;
+    QString reason;
     if (reply) {
         qWarning("kavelon-browser refused %s: %s", qUtf8Printable(encoded),
                  qUtf8Printable(reply->value(QStringLiteral("error")).toString()));
+        reason = QStringLiteral("het programma kavelon-browser weigert het adres");
+    } else if (program_.isEmpty() ||
+               (QDir::isAbsolutePath(program_) && !QFileInfo::exists(program_))) {
+        reason = QStringLiteral("het programma kavelon-browser is niet gevonden");
+    } else if (socketName_.isEmpty()) {
+        qWarning("kavelon-browser: no folder that only this user may enter");
+        reason = QStringLiteral(
+            "het programma kavelon-browser heeft geen map die alleen deze gebruiker kan openen");
     } else {
         qWarning("kavelon-browser (%s) did not answer", qUtf8Printable(program_));
+        reason = QStringLiteral("het programma kavelon-browser start niet of antwoordt niet");
     }
-    if (fallback_) fallback_(encoded);
+    ShowElsewhere(url, reason);
+}
+
+void CompanionBrowser::ShowElsewhere(const QUrl& url, const QString& reason) {
+    if (fallback_ && fallback_(url.toString(QUrl::FullyEncoded))) return;
+    if (!report_) return;
+    // A web address may hold a password, so only a file is named.
+    QString message = QStringLiteral("De pagina kan niet getoond worden: ") + reason +
+                      QStringLiteral(", en er is geen standaardbrowser die de pagina opent.");
+    if (url.isLocalFile()) {
+        message += QStringLiteral("\n\nDe pagina staat in het bestand '") +
+                   QDir::toNativeSeparators(url.toLocalFile()) + QStringLiteral("'.");
+    }
+    report_(message);
 }
 
 std::optional<QJsonObject> CompanionBrowser::Exchange(const QJsonObject& request) const {
+    if (socketName_.isEmpty()) return std::nullopt;
     QLocalSocket socket;
     socket.connectToServer(socketName_);
     if (!socket.waitForConnected(kConnectTimeoutMs)) return std::nullopt;
+    // A listener of another user gets nothing, least of all an address with a password.
+    if (!companion::PeerIsThisUser(socket, companion::Peer::Server)) {
+        qWarning("kavelon-browser: %s is held by another user", qUtf8Printable(socketName_));
+        socket.abort();
+        return std::nullopt;
+    }
     socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
     socket.flush();
     const std::optional<QByteArray> line = ReadLine(socket, QDeadlineTimer(kReplyTimeoutMs));
@@ -121,13 +278,14 @@ std::optional<QJsonObject> CompanionBrowser::Exchange(const QJsonObject& request
 }
 
 bool CompanionBrowser::StartCompanion() const {
-    if (program_.isEmpty()) return false;
-    // The companion connects here once it listens on its own socket, or knows it cannot.
+    if (program_.isEmpty() || socketName_.isEmpty()) return false;
+    // The companion connects here once it listens on its own socket, or knows it cannot. The
+    // socket lies beside the companion's, in the folder only this user may enter.
     QLocalServer notify;
     notify.setSocketOptions(QLocalServer::UserAccessOption);
-    const QString notifyName = QStringLiteral("kavelon-browser-ready-%1-%2")
-                                   .arg(QCoreApplication::applicationPid())
-                                   .arg(QRandomGenerator::global()->generate());
+    const QString notifyName = socketName_ + QStringLiteral("-ready-%1-%2")
+                                                 .arg(QCoreApplication::applicationPid())
+                                                 .arg(QRandomGenerator::global()->generate());
     if (!notify.listen(notifyName)) return false;
 
     QProcess process;
@@ -140,11 +298,13 @@ bool CompanionBrowser::StartCompanion() const {
     if (!process.startDetached()) return false;
 
     const QDeadlineTimer deadline(kStartTimeoutMs);
-    if (!notify.waitForNewConnection(int(deadline.remainingTime()))) return false;
-    QLocalSocket* socket = notify.nextPendingConnection();
-    if (!socket) return false;
-    const std::optional<QByteArray> line = ReadLine(*socket, deadline);
-    return line && *line == companion::kReady;
+    while (notify.waitForNewConnection(int(deadline.remainingTime()))) {
+        QLocalSocket* socket = notify.nextPendingConnection();
+        if (!socket || !companion::PeerIsThisUser(*socket, companion::Peer::Client)) continue;
+        const std::optional<QByteArray> line = ReadLine(*socket, deadline);
+        return line && *line == companion::kReady;
+    }
+    return false;
 }
 
 std::optional<CompanionStatus> CompanionBrowser::Status() const {
@@ -153,6 +313,7 @@ std::optional<CompanionStatus> CompanionBrowser::Status() const {
     if (!reply || !reply->value(QStringLiteral("ok")).toBool()) return std::nullopt;
     CompanionStatus status;
     status.pid = reply->value(QStringLiteral("pid")).toInteger();
+    status.sandbox = reply->value(QStringLiteral("sandbox")).toBool(true);
     for (const QJsonValue& value : reply->value(QStringLiteral("windows")).toArray()) {
         const QJsonObject object = value.toObject();
         BrowserWindowState window;

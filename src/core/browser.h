@@ -3,10 +3,9 @@
 #include <functional>
 #include <optional>
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonObject>
 #include <QList>
+#include <QLocalSocket>
 #include <QString>
 #include <QUrl>
 
@@ -35,9 +34,11 @@ QUrl BrowserUrl(const QString& address);
 //   {"command":"status"}            the windows that are open
 //   {"command":"close"}             close the shared window as its user would
 //   {"command":"quit"}              close every window and end
-// Every reply has "ok" (and "error" when false). The status reply adds "pid", "count" and
-// "windows", a list of objects with "shared", "width", "height", "url", "requested",
-// "title" and "visible". The companion ends when its last window has closed.
+// Every reply has "ok" (and "error" when false). The status reply adds "pid", "count",
+// "sandbox" (whether the web engine runs its pages in its sandbox) and "windows", a list of
+// objects with "shared", "width", "height", "url", "requested", "title" and "visible". The
+// companion ends when its last window has closed; it answers only connections of its own
+// user.
 namespace companion {
 
 inline constexpr char kCommandOpen[] = "open";
@@ -68,20 +69,30 @@ inline const QString kOptionNotify = QStringLiteral("--notify");
 inline constexpr char kReady[] = "ready";
 inline constexpr char kFailed[] = "failed";
 
-// The socket name: KAVELON_BROWSER_SOCKET when set, else one per user, in the user's private
-// runtime folder when the system has one.
-inline QString SocketName() {
-    const QString overridden = qEnvironmentVariable("KAVELON_BROWSER_SOCKET");
-    if (!overridden.isEmpty()) return overridden;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return QDir(runtime).filePath(QStringLiteral("kavelon-browser"));
-    QString user = qEnvironmentVariable("USER");
-    if (user.isEmpty()) user = qEnvironmentVariable("LOGNAME");
-    if (user.isEmpty()) user = qEnvironmentVariable("USERNAME");
-    return user.isEmpty() ? QStringLiteral("kavelon-browser")
-                          : QStringLiteral("kavelon-browser-") + user;
-}
+// The folder for the program's sockets, which only this user may enter: XDG_RUNTIME_DIR when
+// it is such a folder, else "kavelon-" + the user id in the temporary folder, made with mode
+// 0700 when missing and set back to it when others had rights. Empty when neither folder is
+// private (a link, another owner, not a folder); always empty on Windows, whose pipes have
+// no folder.
+QString PrivateFolder();
+// A folder (not a link to one) of this user that nobody else may enter.
+bool IsPrivateFolder(const QString& path);
+// Where the system sets no XDG_RUNTIME_DIR, sets it to the private folder, so that Qt uses a
+// runtime folder of this user without warning about the missing one. Call before the
+// application object is made.
+void ProvideRuntimeFolder();
+
+// The socket name: KAVELON_BROWSER_SOCKET when set, else "kavelon-browser" in the private
+// folder (a per-user pipe name on Windows). Empty when there is no private folder.
+QString SocketName();
+
+// Which end of a connection the other process holds.
+enum class Peer { Server, Client };
+
+// True when the process at the other end of the connected socket runs as this user. Every
+// connection of the program and its companion is checked before anything is sent on it, so
+// a listener that another user planted on the name never gets an address.
+bool PeerIsThisUser(const QLocalSocket& socket, Peer peer);
 
 }  // namespace companion
 
@@ -99,6 +110,7 @@ struct BrowserWindowState {
 // What the companion answers to a status request.
 struct CompanionStatus {
     qint64 pid = 0;
+    bool sandbox = true;
     QList<BrowserWindowState> windows;
     std::optional<BrowserWindowState> shared() const;
 };
@@ -106,10 +118,11 @@ struct CompanionStatus {
 // Shows pages through kavelon-browser, started detached when it is not running, so it
 // outlives the program. When the companion cannot be started or does not answer, the
 // fallback gets the address as an encoded URL (the window layer passes the desktop's
-// default browser).
+// default browser); when that fails too, the report gets a Dutch text for the user.
 class CompanionBrowser : public Browser {
   public:
     using Fallback = std::function<bool(const QString& url)>;
+    using Report = std::function<void(const QString& message)>;
 
     // How long a connection, a reply and the start of the companion may take.
     static constexpr int kConnectTimeoutMs = 2000;
@@ -126,6 +139,7 @@ class CompanionBrowser : public Browser {
 
     void setProgram(const QString& program) { program_ = program; }
     QString program() const { return program_; }
+    void setReport(Report report) { report_ = std::move(report); }
     void setSocketName(const QString& name) { socketName_ = name; }
     QString socketName() const { return socketName_; }
 
@@ -140,12 +154,15 @@ class CompanionBrowser : public Browser {
 
   private:
     void Show(const char* command, const QString& address);
+    // The fallback, else the report of the reason the page cannot be shown.
+    void ShowElsewhere(const QUrl& url, const QString& reason);
     // Sends one request and reads its reply; nothing when no companion answers.
     std::optional<QJsonObject> Exchange(const QJsonObject& request) const;
     // Starts the companion and waits until it listens.
     bool StartCompanion() const;
 
     Fallback fallback_;
+    Report report_;
     QString program_;
     QString socketName_;
 };

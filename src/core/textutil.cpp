@@ -101,4 +101,19 @@ QString StripHtml(const QString& text) {
     return TrimSpaces(result);
 }
 
+QString EscapeControls(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            result += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
+        else if (code == 0x2028 || code == 0x2029)
+            result += QStringLiteral("\\u%1").arg(int(code), 4, 16, QLatin1Char('0'));
+        else
+            result += c;
+    }
+    return result;
+}
+
 }  // namespace kavelon

@@ -33,6 +33,10 @@ QString ConvertSpaces(const QString& text, bool toMarker);
 // True when the file system has an entry (folder or file) under exactly this path.
 bool DirExists(const QString& path);
 
+// Control characters (C0, DEL, C1) and the line and paragraph separators as "\xNN" or
+// "\uNNNN", so that a text from outside can never start a line of its own.
+QString EscapeControls(const QString& text);
+
 // Turns "<p>" into a line break and removes every tag, a tag being the text from the first "<"
 // to the first ">"; when that ">" comes first or is missing, the rest stays as it is.
 QString StripHtml(const QString& text);

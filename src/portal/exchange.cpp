@@ -1,7 +1,9 @@
 #include "portal/exchange.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "accounts/accountstore.h"
 #include "core/codec.h"
 #include "core/durablebatch.h"
+#include "core/durablefile.h"
 #include "core/paths.h"
 #include "core/progress.h"
 #include "core/regularfile.h"
@@ -22,6 +25,9 @@
 namespace kavelon {
 namespace {
 
+// Confirmations written with one flush to disk.
+constexpr qsizetype kConfirmationsPerFlush = 1000;
+
 const QString kStatusOpen = QStringLiteral("<IcmStatus>");
 const QString kStatusClose = QStringLiteral("</IcmStatus>");
 const QString kMessageOpen = QStringLiteral("<Message>");
@@ -33,7 +39,6 @@ const QString kOrderExtension = QStringLiteral("icm");
 // An order being moved after its post: "." + its name + this; not a name the lists show.
 const QString kMovingSuffix = QStringLiteral(".verzenden");
 constexpr int kCustomerNumberLine = 5;
-constexpr qsizetype kConfirmationsPerFlush = 1000;
 
 // The status and message of an answer; found is false when a tag is missing.
 struct StatusAndMessage {
@@ -63,13 +68,107 @@ StatusAndMessage ReadStatusAndMessage(const QString& answer) {
     return result;
 }
 
+// Device names that Windows reserves in every folder, with any extension.
+bool IsReservedWindowsName(const QString& name) {
+    static const QRegularExpression kReserved(
+        QStringLiteral(
+            "^(con|prn|aux|nul|com[1-9\u00b9\u00b2\u00b3]|lpt[1-9\u00b9\u00b2\u00b3]) *(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return kReserved.match(name).hasMatch();
+}
+
 bool IsStorableName(const QString& name) {
     if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral("..")) return false;
+    if (name.endsWith(u'.') || name.endsWith(u' ') || IsReservedWindowsName(name)) return false;
     for (const QChar c : name) {
-        if (c == u'/' || c == u'\\' || c == u':' || c.unicode() < 32 || c.unicode() == 127)
+        if (QStringView(u"/\\:<>\"|?*").contains(c) || c.unicode() < 32 || c.unicode() == 127)
             return false;
     }
     return true;
+}
+
+// A text of the portal shown in a progress line: control characters escaped, a name cut short.
+QString Shown(const QString& text, qsizetype maxLength = -1) {
+    if (maxLength >= 0 && text.size() > maxLength)
+        return EscapeControls(text.left(maxLength)) + QStringLiteral("...");
+    return EscapeControls(text);
+}
+constexpr qsizetype kShownNameLength = 255;
+
+// The length of the line break (CR LF, LF or CR) that starts at position at, or 0.
+qsizetype LineBreakAt(const QString& text, qsizetype at) {
+    if (QStringView(text).mid(at, 2) == u"\r\n") return 2;
+    return at < text.size() && (text.at(at) == u'\n' || text.at(at) == u'\r') ? 1 : 0;
+}
+
+// The length of the line break that ends just before position end, or 0.
+qsizetype LineBreakBefore(const QString& text, qsizetype end) {
+    if (end >= 2 && QStringView(text).mid(end - 2, 2) == u"\r\n") return 2;
+    return end >= 1 && (text.at(end - 1) == u'\n' || text.at(end - 1) == u'\r') ? 1 : 0;
+}
+
+const QString kKeptPrefix = QStringLiteral("icbantwoord-");
+const QString kKeptSuffix = QStringLiteral(".txt");
+const QString kDoneSuffix = QStringLiteral(".klaar");
+
+QString DoneListOf(const QString& keptPath) {
+    return keptPath.chopped(kKeptSuffix.size()) + kDoneSuffix;
+}
+
+// The element numbers a kept answer's list names; a record cut short by a crash is ignored.
+QSet<int> ReadDoneList(const QString& path) {
+    QSet<int> done;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return done;
+    static const QRegularExpression kRecord(QStringLiteral("\\[(\\d{1,9})\\]\n"));
+    const QString text = QString::fromLatin1(file.readAll());
+    for (auto it = kRecord.globalMatch(text); it.hasNext();)
+        done.insert(it.next().captured(1).toInt());
+    return done;
+}
+
+}  // namespace
+
+// One "<file name>" element of an answer; whole when it has its line breaks and "</file>".
+struct FileElement {
+    int number = 0;
+    QString name;
+    QString content;
+    bool whole = false;
+};
+
+namespace {
+
+QList<FileElement> ParseFileElements(const QString& answer) {
+    static const QRegularExpression kLineBreak(QStringLiteral("[\r\n]"));
+    QList<FileElement> elements;
+    for (qsizetype start = answer.indexOf(kFileOpen); start >= 0;
+         start = answer.indexOf(kFileOpen, start + kFileOpen.size())) {
+        FileElement element;
+        element.number = int(elements.size());
+        const qsizetype nameStart = start + kFileOpen.size();
+        const qsizetype tagEnd = answer.indexOf(u'>', nameStart);
+        if (tagEnd < 0) {
+            const qsizetype lineEnd = answer.indexOf(kLineBreak, nameStart);
+            element.name = answer.mid(nameStart, lineEnd < 0 ? -1 : lineEnd - nameStart);
+            elements.append(element);
+            continue;
+        }
+        element.name = answer.mid(nameStart, tagEnd - nameStart);
+        const qsizetype close = answer.indexOf(kFileClose, tagEnd + 1);
+        if (close >= 0) {
+            // The content sits between the portal's line break after the tag and the one
+            // before "</file>": exactly one of each is skipped.
+            const qsizetype after = LineBreakAt(answer, tagEnd + 1);
+            const qsizetype before = LineBreakBefore(answer, close);
+            const qsizetype from = tagEnd + 1 + after;
+            const qsizetype to = close - before;
+            element.whole = after > 0 && before > 0 && to >= from;
+            if (element.whole) element.content = answer.mid(from, to - from);
+        }
+        elements.append(element);
+    }
+    return elements;
 }
 
 }  // namespace
@@ -145,6 +244,11 @@ void PortalExchange::RestoreInterruptedMoves() {
 
 void PortalExchange::FetchBody() {
     Write(QStringLiteral("Ophalen ICB-berichten"), kZwart, true);
+    VerwerkBewaardeAntwoorden();
+    if (noSpace_) {
+        WriteFetchError();
+        return;
+    }
     OphalenICB();
 }
 
@@ -238,11 +342,11 @@ void PortalExchange::VerwerkBevestiging(const QString& answer) {
         return;
     }
     if (parts.status == kCorrect) {
-        Write(parts.message, kBlauw);
+        Write(Shown(parts.message), kBlauw);
         OrderAccepted = true;
         return;
     }
-    Write(parts.message, kRood);
+    Write(Shown(parts.message), kRood);
     Write(QStringLiteral("Het ICM-bericht is niet verwerkt!"), kRood);
 }
 
@@ -320,54 +424,187 @@ bool PortalExchange::VerwerkIcb(const QString& answer) {
     }
     if (!parts.wellOrdered) return false;
     if (parts.status != kCorrect) {
-        Write(StripHtml(parts.message), kRood);
+        Write(StripHtml(Shown(parts.message)), kRood);
         return true;
     }
-    Write(parts.message, kZwart);
-    // Confirmations go to disk in batches, one flush for many; each line in answer order.
-    DurableBatch batch;
-    QStringList batched;
-    const auto commit = [&] {
-        const QList<bool> placed = batch.commit();
-        bool all = true;
-        for (qsizetype i = 0; i < placed.size(); ++i) {
-            if (placed[i]) Write(batched[i], kBlauw);
-            all = all && placed[i];
-        }
-        batched.clear();
-        return all;
-    };
-    for (qsizetype start = answer.indexOf(kFileOpen); start >= 0;
-         start = answer.indexOf(kFileOpen, start + kFileOpen.size())) {
-        const qsizetype tagEnd = answer.indexOf(u'>', start);
-        const qsizetype close = answer.indexOf(kFileClose, start);
-        if (tagEnd < 0 || close < 0) continue;
-        const QString elementName =
-            answer.mid(start + kFileOpen.size(), tagEnd - start - kFileOpen.size());
-        const QString name = StoredConfirmationName(elementName);
-        // The content sits between the portal's line break after the tag and the one before
-        // "</file>".
-        if (close - tagEnd < 5 || name.isEmpty()) {
-            if (!commit()) return false;
-            Write(QStringLiteral("Het ICB-bericht '") + elementName +
-                      (name.isEmpty() ? QStringLiteral("' heeft een ongeldige bestandsnaam en is "
-                                                       "niet opgeslagen.")
-                                      : QStringLiteral("' is onvolledig en is niet opgeslagen.")),
+    Write(Shown(parts.message), kZwart);
+    const QList<FileElement> elements = ParseFileElements(answer);
+    if (elements.isEmpty()) return true;
+    // The portal hands each confirmation out once: the answer is on disk before it is used.
+    KeptAnswer kept;
+    kept.path = KeepAnswer(answer);
+    StoreElements(elements, kept);
+    return !noSpace_;
+}
+
+void PortalExchange::VerwerkBewaardeAntwoorden() {
+    if (keptAnswersDone_) return;
+    keptAnswersDone_ = true;
+    const QString temp = directory_ + kFolderTemp;
+    RemoveDurableTemporaries(directory_ + kFolderIcb);
+    QDir folder(temp);
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const bool leftover = name.startsWith(kKeptPrefix) && IsDurableTemporaryName(name);
+        const bool orphan = name.startsWith(kKeptPrefix) && name.endsWith(kDoneSuffix) &&
+                            !folder.exists(name.chopped(kDoneSuffix.size()) + kKeptSuffix);
+        if (leftover || orphan) folder.remove(name);
+    }
+    const QStringList answers =
+        folder.entryList({kKeptPrefix + u'*' + kKeptSuffix}, QDir::Files, QDir::Name);
+    if (answers.isEmpty()) return;
+    Write(QStringLiteral("Opslaan van eerder ontvangen ICB-berichten"), kZwart, true);
+    for (const QString& name : answers) {
+        KeptAnswer kept;
+        kept.path = folder.filePath(name);
+        QFile file(kept.path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            Write(QStringLiteral("Het bewaarde antwoord '") + kept.path +
+                      QStringLiteral("' kan niet worden gelezen."),
                   kRood);
             continue;
         }
-        // Written beside its place under another name and renamed in: never listed
-        // half-written.
-        const QString content = answer.mid(tagEnd + 3, close - tagEnd - 5);
-        if (!batch.add(directory_ + kFolderIcb + kPathSep + name,
-                       EncodeCp1252(content + QStringLiteral("\r\n")))) {
-            commit();
-            return false;
-        }
-        batched.append(name);
-        if (batch.size() >= kConfirmationsPerFlush && !commit()) return false;
+        const QString answer = QString::fromUtf8(file.readAll());
+        file.close();
+        kept.done = ReadDoneList(DoneListOf(kept.path));
+        StoreElements(ParseFileElements(answer), kept);
+        pump_.ProcessPendingEvents();
+        if (noSpace_) break;
     }
-    return commit();
+    Write(QString(), kZwart);
+}
+
+// Writes the answer to the temp folder; empty (and a red line) when that fails.
+QString PortalExchange::KeepAnswer(const QString& answer) {
+    const QString temp = directory_ + kFolderTemp;
+    if (!DirExists(temp)) QDir().mkdir(temp);
+    const QString stamp =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
+    QString path;
+    do {
+        path = temp + kPathSep + kKeptPrefix + stamp + u'-' +
+               QStringLiteral("%1").arg(++answerCount_, 3, 10, QLatin1Char('0')) + kKeptSuffix;
+    } while (QFileInfo::exists(path));
+    const DurableWrite written = WriteFileDurably(path, answer.toUtf8());
+    if (written) return path;
+    noSpace_ = noSpace_ || written.noSpace;
+    Write(QStringLiteral("Het antwoord van het portaal kon niet worden bewaard in de directory '") +
+              temp + QStringLiteral("'."),
+          kRood);
+    return QString();
+}
+
+void PortalExchange::ForgetAnswer(const QString& path) {
+    // The answer goes first: a list of elements without its answer is removed as a leftover.
+    QFile::remove(path);
+    QFile::remove(DoneListOf(path));
+}
+
+void PortalExchange::MarkDone(KeptAnswer& kept, int number) {
+    kept.done.insert(number);
+    if (!kept.path.isEmpty())
+        AppendToFile(DoneListOf(kept.path), '[' + QByteArray::number(number) + "]\n");
+}
+
+// A confirmation stored under a name replaces what older answers still hold for it.
+void PortalExchange::Supersede(const QString& storedName, KeptAnswer& current) {
+    const auto dropFrom = [&](KeptAnswer& kept) {
+        for (qsizetype i = kept.pending.size() - 1; i >= 0; --i) {
+            if (kept.pending[i].second != storedName) continue;
+            MarkDone(kept, kept.pending[i].first);
+            kept.pending.removeAt(i);
+        }
+    };
+    dropFrom(current);
+    for (qsizetype i = kept_.size() - 1; i >= 0; --i) {
+        dropFrom(kept_[i]);
+        if (!kept_[i].pending.isEmpty()) continue;
+        ForgetAnswer(kept_[i].path);
+        kept_.removeAt(i);
+    }
+}
+
+void PortalExchange::StoreElements(const QList<FileElement>& elements, KeptAnswer& kept) {
+    // Confirmations go to disk in batches, one flush for many; every line in answer order.
+    DurableBatch batch;
+    QList<const FileElement*> batched;
+    const auto commit = [&] {
+        const QList<bool> placed = batch.commit();
+        for (qsizetype i = 0; i < placed.size(); ++i) {
+            const QString name = StoredConfirmationName(batched[i]->name);
+            if (placed[i])
+                Write(name, kBlauw);
+            else
+                WriteNotStored(name, !kept.path.isEmpty());
+            Settle(*batched[i], placed[i] ? Stored::Yes : Stored::Failed, kept);
+        }
+        batched.clear();
+    };
+    for (const FileElement& element : elements) {
+        if (kept.done.contains(element.number)) continue;
+        const QString refusal = ElementRefusal(element);
+        if (!refusal.isEmpty()) {
+            commit();
+            Write(refusal, kRood);
+            Settle(element, Stored::Refused, kept);
+            continue;
+        }
+        // Written beside its place under another name and renamed in: never listed
+        // half-written, and a link or special file of that name is replaced, not written
+        // through.
+        const QString name = StoredConfirmationName(element.name);
+        bool noSpace = false;
+        if (batch.add(directory_ + kFolderIcb + kPathSep + name,
+                      EncodeCp1252(element.content + "\r\n"), &noSpace)) {
+            batched.append(&element);
+            if (batch.size() >= kConfirmationsPerFlush) commit();
+            continue;
+        }
+        commit();
+        noSpace_ = noSpace_ || noSpace;
+        WriteNotStored(name, !kept.path.isEmpty());
+        Settle(element, Stored::Failed, kept);
+    }
+    commit();
+    if (kept.path.isEmpty()) return;
+    if (kept.pending.isEmpty())
+        ForgetAnswer(kept.path);
+    else
+        kept_.append(kept);
+}
+
+void PortalExchange::Settle(const FileElement& element, Stored outcome, KeptAnswer& kept) {
+    switch (outcome) {
+        case Stored::Yes:
+            MarkDone(kept, element.number);
+            Supersede(StoredConfirmationName(element.name), kept);
+            break;
+        case Stored::Refused:
+            MarkDone(kept, element.number);
+            break;
+        case Stored::Failed:
+            kept.pending.append({element.number, StoredConfirmationName(element.name)});
+            break;
+    }
+}
+
+// The red line for an element that is not whole or has no usable name; empty for the others.
+QString PortalExchange::ElementRefusal(const FileElement& element) const {
+    const QString shownName = Shown(element.name, kShownNameLength);
+    if (!element.whole)
+        return QStringLiteral("Het ICB-bericht '") + shownName +
+               QStringLiteral("' is onvolledig en is niet opgeslagen.");
+    if (StoredConfirmationName(element.name).isEmpty())
+        return QStringLiteral("Het ICB-bericht '") + shownName +
+               QStringLiteral("' heeft een ongeldige bestandsnaam en is niet opgeslagen.");
+    return QString();
+}
+
+void PortalExchange::WriteNotStored(const QString& name, bool kept) {
+    Write(QStringLiteral("Het ICB-bericht '") + name +
+              (kept ? QStringLiteral("' kon niet worden opgeslagen; het wordt bij het volgende "
+                                     "ophalen opnieuw opgeslagen.")
+                    : QStringLiteral("' kon niet worden opgeslagen.")),
+          kRood);
 }
 
 }  // namespace kavelon

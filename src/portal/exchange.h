@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +13,7 @@ class AccountStore;
 class EventPump;
 class PortalClient;
 class ProgressSink;
+struct FileElement;  // one confirmation element of a fetch answer
 
 // Sending orders to the portal and fetching confirmations, reported line by line.
 class PortalExchange {
@@ -28,8 +31,12 @@ class PortalExchange {
     void VerwerkBevestiging(const QString& answer);
     void VerplaatsICM(const QString& fileName);
     void OphalenICB();
-    // False for a failure that ends the whole fetch.
+    // False for a failure that ends the whole fetch (a full medium among them).
     bool VerwerkIcb(const QString& answer);
+    // Stores the confirmations of answers kept in the temp folder by an interrupted or partly
+    // failed fetch, oldest first, and removes the temporary files an interrupted run left.
+    // Runs once per exchange; the fetch runs it before its first request.
+    void VerwerkBewaardeAntwoorden();
 
     // Set by VerwerkBevestiging when the portal accepted the order being sent.
     bool OrderAccepted = false;
@@ -43,6 +50,22 @@ class PortalExchange {
     void PutBack(const QString& moving, const QString& folder, const QString& name);
     void WriteSendError();
     void WriteFetchError();
+    // An answer kept in the temp folder until each of its confirmations is stored; beside it
+    // a list of the elements done (stored, refused or replaced by a later one).
+    struct KeptAnswer {
+        QString path;
+        QSet<int> done;
+        QList<std::pair<int, QString>> pending;  // element number and stored name
+    };
+    void StoreElements(const QList<FileElement>& elements, KeptAnswer& kept);
+    enum class Stored { Yes, Refused, Failed };
+    void Settle(const FileElement& element, Stored outcome, KeptAnswer& kept);
+    QString ElementRefusal(const FileElement& element) const;
+    void WriteNotStored(const QString& name, bool kept);
+    void MarkDone(KeptAnswer& kept, int number);
+    void Supersede(const QString& storedName, KeptAnswer& current);
+    QString KeepAnswer(const QString& answer);
+    void ForgetAnswer(const QString& path);
     void Write(const QString& text, int colour, bool bold = false);
 
     QString directory_;
@@ -50,11 +73,16 @@ class PortalExchange {
     PortalClient& http_;
     ProgressSink& progress_;
     EventPump& pump_;
+    QList<KeptAnswer> kept_;  // answers of this action still waiting for a confirmation
+    bool keptAnswersDone_ = false;
+    bool noSpace_ = false;  // the medium is full: no further answer is asked for
+    int answerCount_ = 0;
     FileStamp readStamp_;  // of the order file last read for a post
 };
 
 // The name a delivered confirmation is stored under: lower case, ".icm" as ".icb", "xax" as
-// a space. Empty when that name could leave the confirmations folder or is not a file name.
+// a space. Empty when that name could leave the confirmations folder or is not a file name
+// (here or on the Windows systems that share the main directory).
 QString StoredConfirmationName(const QString& elementName);
 
 // Renames a file over another one in a single step, so there is never a moment without either.

@@ -49,6 +49,7 @@ class MainWindowTest : public QObject {
     void makerSiteOpensOverPlainHttp();
     void closeWaitsForTheRunningAction();
     void unattendedRunWritesItsLog();
+    void progressBoxShowsMarkupAsText();
     void viewWritesThePageOfTheHighlightedMessage_data();
     void viewWritesThePageOfTheHighlightedMessage();
     void viewNeedsAHighlightedRow();
@@ -616,6 +617,18 @@ void MainWindowTest::unattendedRunWritesItsLog() {
                 .match(QString::fromLatin1(lines.value(1)))
                 .hasMatch());
     QCOMPARE(lines.mid(2), QList<QByteArray>({"\r", "verzonden\r", "\r", ""}));
+}
+
+// A portal's message with markup and script is shown as the text it is.
+void MainWindowTest::progressBoxShowsMarkupAsText() {
+    ProgressBox box;
+    const QString hostile =
+        "<script>alert(1)</script><img src=\"file:///etc/passwd\"><b>vet</b>&amp;";
+    box.SchrijfVoortgang(hostile, kRood, false);
+    box.SchrijfVoortgang("<a href=\"https://example.invalid\">klik</a>", kZwart, true);
+    QCOMPARE(box.toPlainText(), hostile + "\n<a href=\"https://example.invalid\">klik</a>\n");
+    QVERIFY(!box.toHtml().contains("<script") && !box.toHtml().contains("<img"));
+    QVERIFY(box.toHtml().contains("&lt;script&gt;"));
 }
 
 void MainWindowTest::viewWritesThePageOfTheHighlightedMessage_data() {

@@ -91,6 +91,9 @@ void ProgressBoxTest::emptyingDropsLinesNotYetShown() {
     QCOMPARE(box.toPlainText(), QString("nieuw\n"));
     QCOMPARE(box.lines(), QStringList({"nieuw"}));
     QCOMPARE(box.redLineCount(), 0);
+    box.hide();
+    box.SchrijfVoortgang("verborgen", kZwart, false);  // a hidden box holds nothing back
+    QCOMPARE(box.toPlainText(), QString("nieuw\nverborgen\n"));
 }
 
 QTEST_MAIN(ProgressBoxTest)

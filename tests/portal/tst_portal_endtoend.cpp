@@ -41,6 +41,8 @@ class EndToEndTest : public QObject {
     void faultsLoseNothing();
     void fetchFaultsAreReported_data();
     void fetchFaultsAreReported();
+    void everyFaultEndsTheFetchAsItShould_data();
+    void everyFaultEndsTheFetchAsItShould();
     void untrustedCertificatesSendNothing_data();
     void untrustedCertificatesSendNothing();
 
@@ -202,6 +204,50 @@ void EndToEndTest::fetchFaultsAreReported() {
     QVERIFY2(log().contains(line + "\r\n"), qPrintable(log()));
     QCOMPARE(QDir(root_->filePath("rilvost")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList({"icb", "icm", "logfiles", "temp", "verzonden"}));
+}
+
+// A fetch alone (no order pending) under each fault of the portal: a failed request ends the
+// fetch after the first account, an answer without its tags is reported per account.
+void EndToEndTest::everyFaultEndsTheFetchAsItShould_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<int>("fetches");
+    const QString ended =
+        "Geen ICM-berichten verzonden\r\n\r\nOphalen ICB-berichten\r\nEr is een fout opgetreden "
+        "tijdens het ophalen "
+        "van de ICB-brichten.\r\n\r\n\r\n";
+    const QString noTags = "Er is een fout opgetreden tijdens het ophalen van ICB-bericht.\r\n\r\n";
+    for (const char* fault :
+         {"slow", "slow-end", "drip", "drop-after", "truncated", "oversized", "reversed-tags"})
+        QTest::newRow(fault) << QString(fault) << ended << 1;
+    for (const char* fault : {"drop-before", "wrong-host"})
+        QTest::newRow(fault) << QString(fault) << ended << 0;  // no request is ever read
+    for (const char* fault : {"http500", "no-tags"})
+        QTest::newRow(fault) << QString(fault)
+                             << "verzonden\r\n\r\nOphalen ICB-berichten\r\n" + noTags + noTags << 2;
+    QTest::newRow("bad-file-element")
+        << "bad-file-element"
+        << "Het ICB-bericht 'short.icb' is onvolledig en is niet opgeslagen.\r\nHet ICB-bericht "
+           "'open.icb' is onvolledig en is niet opgeslagen.\r\n"
+        << 2;
+}
+
+void EndToEndTest::everyFaultEndsTheFetchAsItShould() {
+    QFETCH(QString, fault);
+    QFETCH(QString, lines);
+    QFETCH(int, fetches);
+    portal_->setFault(fault);
+    const qsizetype before = portal_->requests().size();
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(run({{"KAVELON_REQUEST_TIMEOUT_MS", "2000"}}), 1);
+    qInfo("%s: %lld ms", qPrintable(fault), clock.elapsed());
+    QVERIFY2(log().contains(lines), qPrintable(log()));
+    QSet<QByteArray> accountsAsked;  // Qt posts again on a connection closed without an answer
+    for (const QJsonObject& record : portal_->requests().mid(before))
+        accountsAsked.insert(SandboxPortal::BodyOf(record));
+    QCOMPARE(accountsAsked.size(), fetches);
+    QVERIFY(names("icb").isEmpty());
 }
 
 void EndToEndTest::untrustedCertificatesSendNothing_data() {

@@ -27,6 +27,12 @@ QJsonObject Refused(const QString& error) {
     return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
 }
 
+// Whether the web engine runs its pages in its sandbox: the two ways to switch it off.
+bool SandboxOn() {
+    return !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") &&
+           !qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains(u"--no-sandbox");
+}
+
 }  // namespace
 
 BrowserWindow::BrowserWindow(Factory factory) : factory_(std::move(factory)) {
@@ -84,16 +90,20 @@ Companion::~Companion() {
 }
 
 Companion::ListenResult Companion::Listen(const QString& name) {
+    if (name.isEmpty()) return ListenResult::Failed;
     QLocalSocket probe;
     probe.connectToServer(name);
-    if (probe.waitForConnected(kProbeTimeoutMs)) return ListenResult::OtherRunning;
+    // A listener of another user is no companion of ours: its name is taken over below.
+    if (probe.waitForConnected(kProbeTimeoutMs) &&
+        companion::PeerIsThisUser(probe, companion::Peer::Server))
+        return ListenResult::OtherRunning;
     probe.abort();
 
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_.listen(name)) {
         if (server_.serverError() != QAbstractSocket::AddressInUseError)
             return ListenResult::Failed;
-        // Left behind by a companion that did not end cleanly: nobody answered the probe.
+        // Left behind by a companion that did not end cleanly, or held by another user.
         QLocalServer::removeServer(name);
         if (!server_.listen(name)) return ListenResult::Failed;
     }
@@ -103,6 +113,12 @@ Companion::ListenResult Companion::Listen(const QString& name) {
 
 void Companion::OnNewConnection() {
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
+        // Only the program of this user may ask: nothing of another user is read or answered.
+        if (!companion::PeerIsThisUser(*socket, companion::Peer::Client)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
         QTimer::singleShot(kRequestTimeoutMs, socket, [socket] {
@@ -175,6 +191,7 @@ QJsonObject Companion::Status() const {
     QJsonObject reply = Ok();
     reply.insert(QStringLiteral("pid"), QCoreApplication::applicationPid());
     reply.insert(QStringLiteral("count"), windows.size());
+    reply.insert(QStringLiteral("sandbox"), SandboxOn());
     reply.insert(QStringLiteral("windows"), windows);
     return reply;
 }

@@ -8,6 +8,11 @@
 
 #include <QApplication>
 #include <QLocalSocket>
+#include <QLoggingCategory>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 #include "companion.h"
 #include "core/browser.h"
@@ -24,6 +29,7 @@ void Notify(const QString& name, bool ready) {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(2000)) return;
+    if (!kavelon::companion::PeerIsThisUser(socket, kavelon::companion::Peer::Server)) return;
     socket.write(QByteArray(ready ? kavelon::companion::kReady : kavelon::companion::kFailed) +
                  '\n');
     socket.flush();
@@ -31,9 +37,27 @@ void Notify(const QString& name, bool ready) {
     socket.disconnectFromServer();
 }
 
+// The web engine cannot keep its pages in its sandbox when it runs as root, and refuses to
+// start then; so the sandbox is switched off for root, and for nobody else.
+void ChooseSandbox() {
+#ifdef Q_OS_UNIX
+    if (::geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+#endif
+}
+
+// A normal start prints neither the engine's configuration nor Qt's warning that the system
+// gives no runtime folder (the private folder of the sockets serves as one). Warnings and
+// errors stay; QT_LOGGING_RULES still brings the configuration back.
+void QuietStart() {
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+    kavelon::companion::ProvideRuntimeFolder();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    ChooseSandbox();
+    QuietStart();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavelon-browser"));

@@ -37,11 +37,15 @@ const QList<std::pair<Fault, QString>> kFaultNames = {
     {Fault::BadFileElement, QStringLiteral("bad-file-element")},
     {Fault::UnsafeNames, QStringLiteral("unsafe-names")},
     {Fault::WrongHost, QStringLiteral("wrong-host")},
+    {Fault::Drip, QStringLiteral("drip")},
+    {Fault::SlowEnd, QStringLiteral("slow-end")},
     {Fault::Redirect301, QStringLiteral("redirect-301")},
     {Fault::Redirect302, QStringLiteral("redirect-302")},
     {Fault::Redirect307, QStringLiteral("redirect-307")},
     {Fault::Redirect308, QStringLiteral("redirect-308")},
 };
+constexpr int kDripIntervalMs = 1000;
+constexpr qsizetype kSlowEndBytes = 16;
 
 const QList<std::pair<Fault, int>> kRedirectStatus = {{Fault::Redirect301, 301},
                                                       {Fault::Redirect302, 302},
@@ -259,10 +263,22 @@ HttpResponse PortalServer::answer(const HttpRequest& request, Fault fault) {
 HttpResponse PortalServer::portalPost(const HttpRequest& request, Fault fault, bool orders) {
     const bool fileFault = fault == Fault::BadFileElement || fault == Fault::UnsafeNames;
     const bool apply = fault == Fault::None || fault == Fault::Slow || fault == Fault::Oversized ||
-                       fault == Fault::WrongHost || (orders && fileFault);
+                       fault == Fault::WrongHost || (orders && fileFault) ||
+                       (orders && fault == Fault::SlowEnd);
     PortalAnswer answer = orders ? state_.postOrder(request.body, apply)
                                  : state_.fetchConfirmations(request.body, apply);
+    if (!orders && apply) recordHandedOut(answer, QDateTime::currentMSecsSinceEpoch());
     switch (fault) {
+        case Fault::SlowEnd: {
+            if (orders) break;
+            HttpResponse r = Text(answer.text());
+            const QByteArray body = request.body;
+            r.afterSent = [this, body] {
+                const qint64 sent = QDateTime::currentMSecsSinceEpoch();
+                recordHandedOut(state_.fetchConfirmations(body, true), sent);
+            };
+            return r;
+        }
         case Fault::NoTags:
             return Page(200, QStringLiteral("Onderhoud"),
                         QStringLiteral("<p>Het portaal is tijdelijk niet beschikbaar.</p>"));
@@ -298,6 +314,19 @@ HttpResponse PortalServer::portalPost(const HttpRequest& request, Fault fault, b
             break;
     }
     return Text(answer.text());
+}
+
+void PortalServer::recordHandedOut(const PortalAnswer& answer, qint64 when) const {
+    if (!answer.accepted() || answer.files.isEmpty()) return;
+    QFile log(QDir(options_.stateDir).filePath(QStringLiteral("handed-out.log")));
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+    for (const auto& [name, content] : answer.files) {
+        const QJsonObject entry{
+            {QStringLiteral("time"), when},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("content"), QString::fromLatin1(EncodeCp1252(content).toBase64())}};
+        log.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
+    }
 }
 
 HttpResponse PortalServer::redirect(Fault fault) const {
@@ -458,11 +487,11 @@ void PortalConnection::process() {
             });
             return;
         }
-        send(response, close);
+        send(response, close, fault);
     }
 }
 
-void PortalConnection::send(const HttpResponse& response, bool close) {
+void PortalConnection::send(const HttpResponse& response, bool close, Fault fault) {
     close = close || response.truncate;
     QByteArray head =
         "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + Reason(response.status) + "\r\n";
@@ -473,13 +502,51 @@ void PortalConnection::send(const HttpResponse& response, bool close) {
     for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
     head += "\r\n";
     socket_->write(head);
+    if (fault == Fault::Drip || fault == Fault::SlowEnd) {
+        const qsizetype held =
+            fault == Fault::Drip ? response.body.size() : qMin(kSlowEndBytes, response.body.size());
+        socket_->write(response.body.left(response.body.size() - held));
+        busy_ = true;
+        if (fault == Fault::Drip)
+            sendRest(response.body.right(held), kDripIntervalMs, true, response.afterSent, close);
+        else
+            sendRest(response.body.right(held), server_->slowMs(), false, response.afterSent,
+                     close);
+        return;
+    }
     socket_->write(response.truncate ? response.body.left(response.body.size() / 2)
                                      : response.body);
+    if (response.afterSent) response.afterSent();
     server_->noteActivity();
     if (close) {
         closing_ = true;
         socket_->disconnectFromHost();
     }
+}
+
+// The held-back end of an answer: all of it after delayMs, or one byte every delayMs; the
+// connection goes on with further requests once it is out.
+void PortalConnection::sendRest(QByteArray rest, int delayMs, bool byteByByte,
+                                std::function<void()> afterSent, bool close) {
+    QTimer::singleShot(delayMs, this, [this, rest, delayMs, byteByByte, afterSent, close] {
+        if (socket_->state() != QAbstractSocket::ConnectedState) return;  // the client is gone
+        const bool drip = byteByByte && rest.size() > 1;
+        socket_->write(drip ? rest.left(1) : rest);
+        socket_->flush();
+        server_->noteActivity();
+        if (drip) {
+            sendRest(rest.mid(1), delayMs, true, afterSent, close);
+            return;
+        }
+        if (afterSent) afterSent();
+        busy_ = false;
+        if (close) {
+            closing_ = true;
+            socket_->disconnectFromHost();
+            return;
+        }
+        process();
+    });
 }
 
 }  // namespace kavelon

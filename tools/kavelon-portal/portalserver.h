@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 #include "portalstate.h"
 
 class QSslSocket;
@@ -39,6 +41,9 @@ enum class Fault {
     BadFileElement,  // a file element closed right after its name, one never closed
     UnsafeNames,     // file elements named "../x.icb", "a/b.icb", "c:evil.icb", "..\y.icb"
     WrongHost,       // a certificate issued for wrong.example
+    Drip,            // sends the answer one byte a second
+    SlowEnd,         // sends all of the answer but its end, the end after --slow-ms; a fetch's
+                     // confirmations leave the queue only once the whole answer has gone out
     Redirect301,     // status 301, 302, 307 or 308 with a Location: the text of the file
     Redirect302,     // <state>/location, else "/elsewhere"; the portal's state is untouched
     Redirect307,
@@ -70,7 +75,8 @@ struct HttpResponse {
     QByteArray contentType = "text/html; charset=windows-1252";
     QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
-    bool truncate = false;  // send half of the body, then close
+    bool truncate = false;            // send half of the body, then close
+    std::function<void()> afterSent;  // once the whole answer has gone out
 };
 
 // The HTTPS portal on 127.0.0.1: a minimal HTTP/1.1 server (Content-Length bodies, keep-alive,
@@ -97,6 +103,10 @@ class PortalServer : public QSslServer {
     void record(const HttpRequest& request, const QString& peer, Fault fault);
     void noteActivity();
     int slowMs() const { return options_.slowMs; }
+    // Notes the confirmations an answer handed out at a moment (ms since the epoch), one JSON
+    // object per line in <state>/handed-out.log: {"time": ..., "name": ..., "content": base64
+    // of the Windows-1252 bytes}.
+    void recordHandedOut(const PortalAnswer& answer, qint64 when) const;
 
   protected:
     void incomingConnection(qintptr socket) override;
@@ -125,7 +135,9 @@ class PortalConnection : public QObject {
   private:
     void readMore();
     void process();
-    void send(const HttpResponse& response, bool close);
+    void send(const HttpResponse& response, bool close, Fault fault = Fault::None);
+    void sendRest(QByteArray rest, int delayMs, bool byteByByte, std::function<void()> afterSent,
+                  bool close);
 
     QSslSocket* socket_;
     PortalServer* server_;
