@@ -59,9 +59,7 @@ class PortalExchange {
     };
     void StoreElements(const QList<FileElement>& elements, KeptAnswer& kept);
     enum class Stored { Yes, Refused, Failed };
-    void Settle(const FileElement& element, Stored outcome, KeptAnswer& kept);
-    QString ElementRefusal(const FileElement& element) const;
-    void WriteNotStored(const QString& name, bool kept);
+    Stored StoreConfirmation(const FileElement& element, bool kept);
     void MarkDone(KeptAnswer& kept, int number);
     void Supersede(const QString& storedName, KeptAnswer& current);
     QString KeepAnswer(const QString& answer);
