@@ -14,6 +14,7 @@ packages=(
   util-linux iproute2 e2fsprogs
   dpkg-dev file desktop-file-utils appstream man-db groff-base systemd
   clang-14 libclang-rt-14-dev
+  curl
 )
 
 missing=()

@@ -12,24 +12,45 @@ ProgressBox::ProgressBox(QWidget* parent) : QTextEdit(parent) {
     setReadOnly(true);
     setAcceptRichText(false);
     setUndoRedoEnabled(false);
+    showTimer_.setSingleShot(true);
+    showTimer_.setInterval(kShowIntervalMs);
+    connect(&showTimer_, &QTimer::timeout, this, &ProgressBox::ShowPendingLines);
 }
 
 void ProgressBox::SchrijfVoortgang(const QString& text, int colour, bool bold) {
-    QTextCharFormat format;
-    format.setForeground(ColourFromBgr(colour));
-    format.setFontWeight(bold ? QFont::Bold : QFont::Normal);
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QString(text).remove(u'\r'), format);
-    cursor.insertBlock(QTextBlockFormat(), format);
-    setTextCursor(cursor);
-    ensureCursorVisible();
+    pending_.append({QString(text).remove(u'\r'), colour, bold});
     lines_.append(text);
     if (colour == kRood) ++redLines_;
+    // Only a box on screen holds lines back, and then for a moment.
+    if (!isVisible())
+        ShowPendingLines();
+    else if (!showTimer_.isActive())
+        showTimer_.start();
     emit lineWritten(text, colour, bold);
 }
 
+void ProgressBox::ShowPendingLines() {
+    showTimer_.stop();
+    if (pending_.isEmpty()) return;
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();  // one layout for the whole batch
+    for (const Line& line : pending_) {
+        QTextCharFormat format;
+        format.setForeground(ColourFromBgr(line.colour));
+        format.setFontWeight(line.bold ? QFont::Bold : QFont::Normal);
+        cursor.insertText(line.text, format);
+        cursor.insertBlock(QTextBlockFormat(), format);
+    }
+    cursor.endEditBlock();
+    pending_.clear();
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
 void ProgressBox::Empty() {
+    showTimer_.stop();
+    pending_.clear();
     clear();
     lines_.clear();
     redLines_ = 0;

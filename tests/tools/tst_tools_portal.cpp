@@ -58,6 +58,7 @@ class TstToolsPortal : public QObject {
   private:
     Answer post(const QString& path, const QByteArray& body, const QByteArray& fault = {});
     QList<QJsonObject> records() const;
+    void startPortal();
 
     QTemporaryDir state_;
     QProcess portal_;
@@ -70,6 +71,7 @@ class TstToolsPortal : public QObject {
     void recordHoldsExactBody();
     void http500Fault();
     void wrongHostFailsVerification();
+    void stateSurvivesRestart();
     void cleanupTestCase();
 };
 
@@ -106,6 +108,10 @@ QList<QJsonObject> TstToolsPortal::records() const {
 
 void TstToolsPortal::initTestCase() {
     QVERIFY(state_.isValid());
+    startPortal();
+}
+
+void TstToolsPortal::startPortal() {
     portal_.start(QStringLiteral(KAVELON_PORTAL_PROGRAM),
                   {"--port", "0", "--state", state_.path(), "--idle-exit-ms", "120000"});
     QVERIFY(portal_.waitForStarted());
@@ -210,6 +216,31 @@ void TstToolsPortal::wrongHostFailsVerification() {
         return e.error() == QSslError::HostNameMismatch;
     }));
     QCOMPARE(records().size(), before);  // nothing reached the portal
+}
+
+// The portal keeps its state in memory and its journal on disk: a new start goes on where the
+// last one stopped, with the deliveries made and the order numbers given.
+void TstToolsPortal::stateSurvivesRestart() {
+    const QByteArray login = "debnr=100-200&dept=demo&password=demo";
+    post(QStringLiteral("/icbpost.aspx"), login);  // whatever earlier cases left
+    post(QStringLiteral("/icmpost.aspx"), OrderBody(QStringLiteral("demo")));
+    QCOMPARE(post(QStringLiteral("/icbpost.aspx"), login).text.count(QStringLiteral("<file ")), 1);
+    const QString kept =
+        post(QStringLiteral("/icmpost.aspx"), OrderBody(QStringLiteral("demo"))).text;
+    const QRegularExpression number(QStringLiteral("ordernummer (\\d+)"));
+    const int keptNumber = number.match(kept).captured(1).toInt();
+    QVERIFY(keptNumber > 0);
+
+    portal_.terminate();
+    QVERIFY(portal_.waitForFinished(30000));
+    startPortal();
+
+    const QString fetched = post(QStringLiteral("/icbpost.aspx"), login).text;
+    QCOMPARE(fetched.count(QStringLiteral("<file ")), 1);
+    QVERIFY(fetched.contains(QString::number(keptNumber)));
+    const QString next =
+        post(QStringLiteral("/icmpost.aspx"), OrderBody(QStringLiteral("demo"))).text;
+    QCOMPARE(number.match(next).captured(1).toInt(), keptNumber + 1);
 }
 
 void TstToolsPortal::cleanupTestCase() {

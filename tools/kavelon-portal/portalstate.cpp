@@ -116,6 +116,30 @@ QString PortalAnswer::text() const {
 PortalState::PortalState(QString stateDir, QString accountsFile)
     : stateDir_(std::move(stateDir)), accountsFile_(std::move(accountsFile)) {}
 
+namespace {
+
+QJsonObject OrderObject(const PortalOrder& o) {
+    return {{QStringLiteral("number"), o.orderNumber},
+            {QStringLiteral("customerid"), o.customerId},
+            {QStringLiteral("file"), o.fileName},
+            {QStringLiteral("reference"), o.reference},
+            {QStringLiteral("deliveryDate"), o.deliveryDate},
+            {QStringLiteral("lines"), o.lineCount},
+            {QStringLiteral("received"), o.received}};
+}
+
+PortalOrder OrderFrom(const QJsonObject& o) {
+    return {o.value(QStringLiteral("number")).toString(),
+            o.value(QStringLiteral("customerid")).toString(),
+            o.value(QStringLiteral("file")).toString(),
+            o.value(QStringLiteral("reference")).toString(),
+            o.value(QStringLiteral("deliveryDate")).toString(),
+            o.value(QStringLiteral("lines")).toInt(),
+            o.value(QStringLiteral("received")).toString()};
+}
+
+}  // namespace
+
 bool PortalState::open(QString& error) {
     if (!QFileInfo::exists(accountsFile_)) {
         QDir().mkpath(QFileInfo(accountsFile_).absolutePath());
@@ -125,6 +149,17 @@ bool PortalState::open(QString& error) {
             return false;
         }
     }
+    if (!loadSnapshot(error) || !replayJournal(error)) return false;
+    journal_.setFileName(QDir(stateDir_).filePath(QStringLiteral("portal.jsonl")));
+    if (!journal_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        error = QStringLiteral("cannot write %1").arg(journal_.fileName());
+        return false;
+    }
+    return true;
+}
+
+// portal.json: the whole state as an earlier version of the sandbox kept it.
+bool PortalState::loadSnapshot(QString& error) {
     QFile f(QDir(stateDir_).filePath(QStringLiteral("portal.json")));
     if (!f.exists()) return true;
     if (!f.open(QIODevice::ReadOnly)) {
@@ -133,44 +168,53 @@ bool PortalState::open(QString& error) {
     }
     const QJsonObject root = QJsonDocument::fromJson(f.readAll()).object();
     nextOrderNumber_ = root.value(QStringLiteral("nextOrderNumber")).toInt(nextOrderNumber_);
-    for (const QJsonValue& v : root.value(QStringLiteral("orders")).toArray()) {
-        const QJsonObject o = v.toObject();
-        orders_.append({o.value(QStringLiteral("number")).toString(),
-                        o.value(QStringLiteral("customerid")).toString(),
-                        o.value(QStringLiteral("file")).toString(),
-                        o.value(QStringLiteral("reference")).toString(),
-                        o.value(QStringLiteral("deliveryDate")).toString(),
-                        o.value(QStringLiteral("lines")).toInt(),
-                        o.value(QStringLiteral("received")).toString()});
+    for (const QJsonValue& v : root.value(QStringLiteral("orders")).toArray())
+        orders_.append(OrderFrom(v.toObject()));
+    for (const QJsonValue& v : root.value(QStringLiteral("queue")).toArray())
+        queue_.append(QueuedFrom(v.toObject()));
+    return true;
+}
+
+// portal.jsonl: one change per line, applied in order.
+bool PortalState::replayJournal(QString& error) {
+    QFile f(QDir(stateDir_).filePath(QStringLiteral("portal.jsonl")));
+    if (!f.exists()) return true;
+    if (!f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1").arg(f.fileName());
+        return false;
     }
-    for (const QJsonValue& v : root.value(QStringLiteral("queue")).toArray()) {
-        const QJsonObject o = v.toObject();
-        queue_.append({o.value(QStringLiteral("customerid")).toString(),
-                       o.value(QStringLiteral("name")).toString(),
-                       o.value(QStringLiteral("text")).toString()});
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine();
+        if (!line.endsWith('\n')) break;  // a change cut short by a crash never happened
+        const QJsonObject change = QJsonDocument::fromJson(line).object();
+        if (change.contains(QStringLiteral("order"))) {
+            const PortalOrder order = OrderFrom(change.value(QStringLiteral("order")).toObject());
+            nextOrderNumber_ = qMax(nextOrderNumber_, order.orderNumber.toInt() + 1);
+            orders_.append(order);
+            queue_.append(QueuedFrom(change.value(QStringLiteral("queue")).toObject()));
+        } else if (change.contains(QStringLiteral("delivered"))) {
+            takeQueued(change.value(QStringLiteral("delivered")).toString());
+        }
     }
     return true;
 }
 
-bool PortalState::save() const {
-    QJsonArray orders, queue;
-    for (const PortalOrder& o : orders_)
-        orders.append(QJsonObject{{QStringLiteral("number"), o.orderNumber},
-                                  {QStringLiteral("customerid"), o.customerId},
-                                  {QStringLiteral("file"), o.fileName},
-                                  {QStringLiteral("reference"), o.reference},
-                                  {QStringLiteral("deliveryDate"), o.deliveryDate},
-                                  {QStringLiteral("lines"), o.lineCount},
-                                  {QStringLiteral("received"), o.received}});
-    for (const Queued& q : queue_)
-        queue.append(QJsonObject{{QStringLiteral("customerid"), q.customerId},
-                                 {QStringLiteral("name"), q.name},
-                                 {QStringLiteral("text"), q.text}});
-    const QJsonObject root{{QStringLiteral("nextOrderNumber"), nextOrderNumber_},
-                           {QStringLiteral("orders"), orders},
-                           {QStringLiteral("queue"), queue}};
-    QSaveFile f(QDir(stateDir_).filePath(QStringLiteral("portal.json")));
-    return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(root).toJson()) >= 0 && f.commit();
+PortalState::Queued PortalState::QueuedFrom(const QJsonObject& o) {
+    return {o.value(QStringLiteral("customerid")).toString(),
+            o.value(QStringLiteral("name")).toString(), o.value(QStringLiteral("text")).toString()};
+}
+
+// One change appended to the journal, on disk before the answer goes out.
+bool PortalState::append(const QJsonObject& change) {
+    const QByteArray line = QJsonDocument(change).toJson(QJsonDocument::Compact) + '\n';
+    return journal_.write(line) == line.size() && journal_.flush();
+}
+
+QList<PortalState::Queued> PortalState::takeQueued(const QString& key) {
+    QList<Queued> taken, kept;
+    for (Queued& q : queue_) (q.customerId == key ? taken : kept).append(std::move(q));
+    queue_ = std::move(kept);
+    return taken;
 }
 
 QList<PortalAccount> PortalState::readAccounts() const {
@@ -234,14 +278,25 @@ PortalAnswer PortalState::postOrder(const QByteArray& body, bool apply) {
 
     const QString orderNumber = QString::number(nextOrderNumber_);
     if (apply) {
-        ++nextOrderNumber_;
-        orders_.append({orderNumber, account->customerId, fileName, TrimSpaces(lines[1]),
-                        TrimSpaces(lines[14]), count.count,
-                        QDateTime::currentDateTimeUtc().toString(Qt::ISODate)});
-        queue_.append({NormalizedNumber(account->customerId), fileName,
-                       BuildConfirmation(lines, orderNumber)});
-        if (!save())
+        const PortalOrder order{orderNumber,
+                                account->customerId,
+                                fileName,
+                                TrimSpaces(lines[1]),
+                                TrimSpaces(lines[14]),
+                                count.count,
+                                QDateTime::currentDateTimeUtc().toString(Qt::ISODate)};
+        const Queued queued{NormalizedNumber(account->customerId), fileName,
+                            BuildConfirmation(lines, orderNumber)};
+        const QJsonObject change{
+            {QStringLiteral("order"), OrderObject(order)},
+            {QStringLiteral("queue"), QJsonObject{{QStringLiteral("customerid"), queued.customerId},
+                                                  {QStringLiteral("name"), queued.name},
+                                                  {QStringLiteral("text"), queued.text}}}};
+        if (!append(change))
             return Refusal(QStringLiteral("De order kan op dit moment niet worden opgeslagen."));
+        ++nextOrderNumber_;
+        orders_.append(order);
+        queue_.append(queued);
     }
     return {QStringLiteral("Correct"),
             QStringLiteral("Order '%1' is ontvangen onder ordernummer %2.")
@@ -259,22 +314,17 @@ PortalAnswer PortalState::fetchConfirmations(const QByteArray& body, bool apply)
             "wachtwoord is onjuist.</p>"));
     PortalAnswer answer{QStringLiteral("Correct"), QString(), {}};
     const QString key = NormalizedNumber(account->customerId);
-    for (qsizetype i = 0; i < queue_.size();) {
-        if (queue_[i].customerId != key) {
-            ++i;
-            continue;
-        }
-        answer.files.append({queue_[i].name, queue_[i].text});
-        if (apply)
-            queue_.removeAt(i);
-        else
-            ++i;
-    }
+    for (const Queued& q : queue_)
+        if (q.customerId == key) answer.files.append({q.name, q.text});
     answer.message = QStringLiteral("Er zijn %1 orderbevestigingen voor debiteur %2.")
                          .arg(answer.files.size())
                          .arg(account->customerId);
-    if (apply && !answer.files.isEmpty() && !save())
-        return Refusal(QStringLiteral("<p>De orderbevestigingen zijn nu niet beschikbaar.</p>"));
+    if (apply && !answer.files.isEmpty()) {
+        if (!append(QJsonObject{{QStringLiteral("delivered"), key}}))
+            return Refusal(
+                QStringLiteral("<p>De orderbevestigingen zijn nu niet beschikbaar.</p>"));
+        takeQueued(key);
+    }
     return answer;
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QFile>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -55,13 +56,15 @@ struct PortalAnswer {
 };
 
 // What the portal knows: its accounts (the account file, read again before every request so
-// that tests may change it), accepted orders and the queue of confirmations per account,
-// kept in <state>/portal.json and written after every change.
+// that tests may change it), accepted orders and the queue of confirmations per account.
+// The state lives in memory; every change is appended as one JSON line to
+// <state>/portal.jsonl, which the next start replays, so a request costs the same however
+// long the portal has run.
 class PortalState {
   public:
     PortalState(QString stateDir, QString accountsFile);
 
-    // Creates the account file with the demo accounts when it is missing; loads portal.json.
+    // Creates the account file with the demo accounts when it is missing; loads the state.
     bool open(QString& error);
 
     // The account with this number (dashes aside), user and password, if there is one.
@@ -83,19 +86,26 @@ class PortalState {
     static QString BuildConfirmation(const QStringList& orderLines, const QString& orderNumber);
 
   private:
-    QList<PortalAccount> readAccounts() const;
-    bool save() const;
-
-    QString stateDir_;
-    QString accountsFile_;
-    int nextOrderNumber_ = 700001;
-    QList<PortalOrder> orders_;
     struct Queued {
         QString customerId;  // normalized
         QString name;
         QString text;
     };
+    static Queued QueuedFrom(const QJsonObject& o);
+
+    QList<PortalAccount> readAccounts() const;
+    bool loadSnapshot(QString& error);
+    bool replayJournal(QString& error);
+    bool append(const QJsonObject& change);
+    // Removes the queued confirmations of an account and gives them, oldest first.
+    QList<Queued> takeQueued(const QString& key);
+
+    QString stateDir_;
+    QString accountsFile_;
+    int nextOrderNumber_ = 700001;
+    QList<PortalOrder> orders_;
     QList<Queued> queue_;
+    QFile journal_;
 };
 
 }  // namespace kavelon
