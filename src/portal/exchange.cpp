@@ -11,6 +11,7 @@
 
 #include "accounts/accountstore.h"
 #include "core/codec.h"
+#include "core/durablebatch.h"
 #include "core/durablefile.h"
 #include "core/paths.h"
 #include "core/progress.h"
@@ -23,6 +24,9 @@
 
 namespace kavelon {
 namespace {
+
+// Confirmations written with one flush to disk.
+constexpr qsizetype kConfirmationsPerFlush = 1000;
 
 const QString kStatusOpen = QStringLiteral("<IcmStatus>");
 const QString kStatusClose = QStringLiteral("</IcmStatus>");
@@ -520,21 +524,47 @@ void PortalExchange::Supersede(const QString& storedName, KeptAnswer& current) {
 }
 
 void PortalExchange::StoreElements(const QList<FileElement>& elements, KeptAnswer& kept) {
+    // Confirmations go to disk in batches, one flush for many; every line in answer order.
+    DurableBatch batch;
+    QList<const FileElement*> batched;
+    const auto commit = [&] {
+        const QList<bool> placed = batch.commit();
+        for (qsizetype i = 0; i < placed.size(); ++i) {
+            const QString name = StoredConfirmationName(batched[i]->name);
+            if (placed[i])
+                Write(name, kBlauw);
+            else
+                WriteNotStored(name, !kept.path.isEmpty());
+            Settle(*batched[i], placed[i] ? Stored::Yes : Stored::Failed, kept);
+        }
+        batched.clear();
+    };
     for (const FileElement& element : elements) {
         if (kept.done.contains(element.number)) continue;
-        switch (StoreConfirmation(element, !kept.path.isEmpty())) {
-            case Stored::Yes:
-                MarkDone(kept, element.number);
-                Supersede(StoredConfirmationName(element.name), kept);
-                break;
-            case Stored::Refused:
-                MarkDone(kept, element.number);
-                break;
-            case Stored::Failed:
-                kept.pending.append({element.number, StoredConfirmationName(element.name)});
-                break;
+        const QString refusal = ElementRefusal(element);
+        if (!refusal.isEmpty()) {
+            commit();
+            Write(refusal, kRood);
+            Settle(element, Stored::Refused, kept);
+            continue;
         }
+        // Written beside its place under another name and renamed in: never listed
+        // half-written, and a link or special file of that name is replaced, not written
+        // through.
+        const QString name = StoredConfirmationName(element.name);
+        bool noSpace = false;
+        if (batch.add(directory_ + kFolderIcb + kPathSep + name,
+                      EncodeCp1252(element.content + "\r\n"), &noSpace)) {
+            batched.append(&element);
+            if (batch.size() >= kConfirmationsPerFlush) commit();
+            continue;
+        }
+        commit();
+        noSpace_ = noSpace_ || noSpace;
+        WriteNotStored(name, !kept.path.isEmpty());
+        Settle(element, Stored::Failed, kept);
     }
+    commit();
     if (kept.path.isEmpty()) return;
     if (kept.pending.isEmpty())
         ForgetAnswer(kept.path);
@@ -542,37 +572,39 @@ void PortalExchange::StoreElements(const QList<FileElement>& elements, KeptAnswe
         kept_.append(kept);
 }
 
-// Stores one confirmation; an element that is not whole or has no usable name is refused.
-PortalExchange::Stored PortalExchange::StoreConfirmation(const FileElement& element, bool kept) {
+void PortalExchange::Settle(const FileElement& element, Stored outcome, KeptAnswer& kept) {
+    switch (outcome) {
+        case Stored::Yes:
+            MarkDone(kept, element.number);
+            Supersede(StoredConfirmationName(element.name), kept);
+            break;
+        case Stored::Refused:
+            MarkDone(kept, element.number);
+            break;
+        case Stored::Failed:
+            kept.pending.append({element.number, StoredConfirmationName(element.name)});
+            break;
+    }
+}
+
+// The red line for an element that is not whole or has no usable name; empty for the others.
+QString PortalExchange::ElementRefusal(const FileElement& element) const {
     const QString shownName = Shown(element.name, kShownNameLength);
-    if (!element.whole) {
-        Write(QStringLiteral("Het ICB-bericht '") + shownName +
-                  QStringLiteral("' is onvolledig en is niet opgeslagen."),
-              kRood);
-        return Stored::Refused;
-    }
-    const QString name = StoredConfirmationName(element.name);
-    if (name.isEmpty()) {
-        Write(QStringLiteral("Het ICB-bericht '") + shownName +
-                  QStringLiteral("' heeft een ongeldige bestandsnaam en is niet opgeslagen."),
-              kRood);
-        return Stored::Refused;
-    }
-    // Written beside its place under another name and renamed in: never listed half-written,
-    // and a link or special file of that name is replaced, not written through.
-    const DurableWrite written = WriteFileDurably(directory_ + kFolderIcb + kPathSep + name,
-                                                  EncodeCp1252(element.content + "\r\n"));
-    if (written) {
-        Write(name, kBlauw);
-        return Stored::Yes;
-    }
-    noSpace_ = noSpace_ || written.noSpace;
+    if (!element.whole)
+        return QStringLiteral("Het ICB-bericht '") + shownName +
+               QStringLiteral("' is onvolledig en is niet opgeslagen.");
+    if (StoredConfirmationName(element.name).isEmpty())
+        return QStringLiteral("Het ICB-bericht '") + shownName +
+               QStringLiteral("' heeft een ongeldige bestandsnaam en is niet opgeslagen.");
+    return QString();
+}
+
+void PortalExchange::WriteNotStored(const QString& name, bool kept) {
     Write(QStringLiteral("Het ICB-bericht '") + name +
               (kept ? QStringLiteral("' kon niet worden opgeslagen; het wordt bij het volgende "
                                      "ophalen opnieuw opgeslagen.")
                     : QStringLiteral("' kon niet worden opgeslagen.")),
           kRood);
-    return Stored::Failed;
 }
 
 }  // namespace kavelon

@@ -59,7 +59,9 @@ class PortalExchange {
     };
     void StoreElements(const QList<FileElement>& elements, KeptAnswer& kept);
     enum class Stored { Yes, Refused, Failed };
-    Stored StoreConfirmation(const FileElement& element, bool kept);
+    void Settle(const FileElement& element, Stored outcome, KeptAnswer& kept);
+    QString ElementRefusal(const FileElement& element) const;
+    void WriteNotStored(const QString& name, bool kept);
     void MarkDone(KeptAnswer& kept, int number);
     void Supersede(const QString& storedName, KeptAnswer& current);
     QString KeepAnswer(const QString& answer);

@@ -19,6 +19,8 @@ constexpr int kHeldBackMs = 250;     // how long the sandbox holds back the end 
 constexpr int kLatestKillMs = 650;   // the kill comes this long after the first fetch at most
 constexpr qint64 kInFlightMs = 250;  // an answer this fresh may still be on its way when killed
 constexpr int kQueuedPerAccount = 8;
+constexpr int kBatchTemporaries =
+    1000;  // the program flushes up to this many confirmations at once
 
 QByteArray Contents(const QString& path) {
     QFile file(path);
@@ -41,7 +43,7 @@ class CrashFetchTest : public QObject {
     void killsDuringTheFetchLoseNothing();
 
   private:
-    void checkMainDirectory(const QString& when);
+    void checkMainDirectory(const QString& when, int mostTemporaries);
     bool waitForFetch(qsizetype requestsBefore, int timeoutMs) const;
     int fetchRequests() const;
 
@@ -67,8 +69,10 @@ bool CrashFetchTest::waitForFetch(qsizetype requestsBefore, int timeoutMs) const
     return false;
 }
 
-// Every stored confirmation is whole, the accounts are all there, leftovers do not pile up.
-void CrashFetchTest::checkMainDirectory(const QString& when) {
+// Every stored confirmation is whole, the accounts are all there, leftovers do not pile up:
+// a killed run leaves at most the temporary files of the batch it was writing, and the next
+// run removes them before it writes.
+void CrashFetchTest::checkMainDirectory(const QString& when, int mostTemporaries) {
     QHash<QString, QByteArray> expected;
     const QHash<QString, QByteArray> handedOut = HandedOut(*portal_);
     for (auto it = handedOut.begin(); it != handedOut.end(); ++it)
@@ -83,7 +87,7 @@ void CrashFetchTest::checkMainDirectory(const QString& when) {
             ++temporaries;
         }
     }
-    QVERIFY2(temporaries <= 1, qPrintable(when + ": temporary files pile up"));
+    QVERIFY2(temporaries <= mostTemporaries, qPrintable(when + ": temporary files pile up"));
     QVERIFY2(QDir(main_ + "temp").entryList({"icbantwoord-*.txt.*"}, QDir::Files).size() <= 1,
              qPrintable(when + ": temporary answers pile up"));
     AccountStore store;
@@ -157,14 +161,14 @@ void CrashFetchTest::killsDuringTheFetchLoseNothing() {
                       : "killed while it was written to temp");
         }
         killedInFlight += inFlight;
-        checkMainDirectory(QString("after kill %1").arg(kill));
+        checkMainDirectory(QString("after kill %1").arg(kill), kBatchTemporaries);
         if (QTest::currentTestFailed()) return;
     }
 
     portal_->setFault(QString());
     kavelon_.removeLogs();
     QCOMPARE(kavelon_.run(*portal_), 0);
-    checkMainDirectory("after the normal run");
+    checkMainDirectory("after the normal run", 0);
     const QStringList stored = QDir(main_ + "icb").entryList({"*.icb"}, QDir::Files);
     int lost = 0;
     for (const QString& name : HandedOut(*portal_).keys())
