@@ -17,6 +17,39 @@
 namespace kavelon {
 namespace {
 
+// A connection idle this long may have been closed by the portal; a new one is made instead.
+constexpr qint64 kIdleConnectionMs = 4000;
+
+// The body of a post, handed to Qt once. Qt sends a request again by itself when the
+// connection closes before the answer; for a post that would be a second order at the
+// portal, so the body cannot be rewound once any of it has been sent.
+class OnceOnlyBody : public QIODevice {
+  public:
+    explicit OnceOnlyBody(const QByteArray& body, QObject* parent)
+        : QIODevice(parent), body_(body) {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override {
+        return body_.size() - position_ + QIODevice::bytesAvailable();
+    }
+    bool reset() override { return position_ == 0; }
+
+  protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        const qint64 count = qMin(maxSize, body_.size() - position_);
+        if (count <= 0) return -1;
+        memcpy(data, body_.constData() + position_, size_t(count));
+        position_ += count;
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+  private:
+    const QByteArray body_;
+    qint64 position_ = 0;
+};
+
 // The proxy of the settings in memory; none when the proxy is off. False for a bad port.
 bool ProxyOf(const Settings& settings, QNetworkProxy& proxy) {
     proxy = QNetworkProxy(QNetworkProxy::NoProxy);
@@ -46,6 +79,8 @@ QNetworkRequest FormRequest(const QString& path, int connectTimeoutMs,
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setSslConfiguration(ssl);
+    // The body is streamed from a device that cannot be rewound, so it needs its length.
+    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
     return request;
 }
 
@@ -103,10 +138,16 @@ PostResult PortalClient::post(const QString& path, const QByteArray& body) {
             QStringLiteral("proxy port '%1' is not a port number").arg(settings_.ProxyPort);
         return result;
     }
-    if (network_.proxy() != proxy) network_.clearConnectionCache();
+    const bool idle =
+        sinceLastRequest_.isValid() && sinceLastRequest_.elapsed() > kIdleConnectionMs;
+    if (network_.proxy() != proxy || idle) network_.clearConnectionCache();
     network_.setProxy(proxy);
 
-    QNetworkReply* reply = network_.post(FormRequest(path, connectTimeoutMs_, ssl_), body);
+    QNetworkRequest request = FormRequest(path, connectTimeoutMs_, ssl_);
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    auto* upload = new OnceOnlyBody(body, nullptr);
+    QNetworkReply* reply = network_.post(request, upload);
+    upload->setParent(reply);
     bool tooLarge = false;
     bool timedOut = false;
     int proxyRounds = 0;
@@ -182,6 +223,7 @@ PostResult PortalClient::post(const QString& path, const QByteArray& body) {
             reply->readAll(), reply->header(QNetworkRequest::ContentTypeHeader).toByteArray());
     }
     reply->deleteLater();
+    sinceLastRequest_.start();
     return result;
 }
 

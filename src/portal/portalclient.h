@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QSslConfiguration>
 #include <QString>
 
@@ -40,6 +41,7 @@ class PortalClient {
     QNetworkAccessManager& network_;
     const Settings& settings_;
     const QSslConfiguration ssl_;  // read once: the authority file is not read for every order
+    QElapsedTimer sinceLastRequest_;
     int connectTimeoutMs_ = kConnectTimeoutMs;
     int requestTimeoutMs_ = kRequestTimeoutMs;
 };

@@ -176,6 +176,13 @@ void EndToEndTest::faultsLoseNothing() {
     QFETCH(QString, fault);
     addOrder("order.icm", Order("Fout", "100200", 1, 1));
     const QByteArray before = Contents(main_ + "icm/order.icm");
+    const auto orderPosts = [this] {
+        int posts = 0;
+        for (const QJsonObject& record : portal_->requests())
+            posts += SandboxPortal::BodyOf(record).contains("file=order.icm") ? 1 : 0;
+        return posts;
+    };
+    const int postsBefore = orderPosts();
     portal_->setFault(fault);
     QCOMPARE(run({{"KAVELON_REQUEST_TIMEOUT_MS", "2000"}}), 1);
     QCOMPARE(names("icm"), QStringList({"order.icm"}));
@@ -183,6 +190,9 @@ void EndToEndTest::faultsLoseNothing() {
     QVERIFY(names("verzonden").isEmpty());
     QVERIFY(names("icb").isEmpty());
     QVERIFY2(log().contains("Controleer online of de order verwerkt is!\r\n"), qPrintable(log()));
+    // A connection closed without an answer is a failed post, never a post made again.
+    const int posts = orderPosts() - postsBefore;
+    QVERIFY2(posts <= 1, qPrintable(QString("the order was posted %1 times").arg(posts)));
 }
 
 void EndToEndTest::fetchFaultsAreReported_data() {
