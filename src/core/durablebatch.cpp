@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QSet>
 
 #include <cerrno>
@@ -13,48 +12,14 @@
 #include <unistd.h>
 #endif
 
+#include "core/durableio.h"
+
 namespace kavelon {
 namespace {
 
-constexpr int kSuffixLength = 6;
-constexpr int kAttempts = 100;
-
-// Six letters and digits, one of them a capital.
-QByteArray RandomSuffix() {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QRandomGenerator* random = QRandomGenerator::global();
-    QByteArray suffix;
-    for (int i = 0; i < kSuffixLength; ++i)
-        suffix += kAlphabet[random->bounded(int(sizeof kAlphabet - 1))];
-    suffix[random->bounded(kSuffixLength)] = char('A' + random->bounded(26));
-    return suffix;
-}
-
-bool IsNoSpace(int error) {
-#ifdef EDQUOT
-    if (error == EDQUOT) return true;
-#endif
-    return error == ENOSPC;
-}
+using namespace durable;
 
 #ifndef _WIN32
-
-bool WriteAll(int fd, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            if (written == 0) errno = EIO;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
-}
 
 QByteArray FolderOf(const QByteArray& file) {
     return QFile::encodeName(QFileInfo(QFile::decodeName(file)).absolutePath());

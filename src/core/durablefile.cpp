@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 
@@ -13,48 +12,14 @@
 #include <unistd.h>
 #endif
 
+#include "core/durableio.h"
+
 namespace kavelon {
 namespace {
 
-constexpr int kSuffixLength = 6;
-constexpr int kAttempts = 100;
-const char kUpper[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-
-// Six letters and digits, one of them (at a random place) a capital.
-QString RandomSuffix() {
-    QRandomGenerator* random = QRandomGenerator::global();
-    QString suffix;
-    for (int i = 0; i < kSuffixLength; ++i)
-        suffix += QLatin1Char(kAlphabet[random->bounded(int(sizeof kAlphabet - 1))]);
-    suffix[random->bounded(kSuffixLength)] = QLatin1Char(kUpper[random->bounded(26)]);
-    return suffix;
-}
-
-bool IsNoSpace(int error) {
-#ifdef EDQUOT
-    if (error == EDQUOT) return true;
-#endif
-    return error == ENOSPC;
-}
+using namespace durable;
 
 #ifndef _WIN32
-
-bool WriteAll(int fd, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            if (written == 0) errno = EIO;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
-}
 
 // Makes the rename itself survive a power failure.
 void SyncFolder(const QByteArray& file) {
@@ -85,7 +50,8 @@ DurableWrite WriteFileDurably(const QString& path, const QByteArray& bytes) {
 #ifndef _WIN32
     const QByteArray target = QFile::encodeName(path);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const QByteArray temporary = QFile::encodeName(path + u'.' + RandomSuffix());
+        const QByteArray temporary =
+            QFile::encodeName(path + u'.' + QString::fromLatin1(RandomSuffix()));
         const int fd = ::open(temporary.constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST) continue;
@@ -117,7 +83,7 @@ DurableWrite WriteFileDurably(const QString& path, const QByteArray& bytes) {
     return result;
 #else
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const QString temporary = path + u'.' + RandomSuffix();
+        const QString temporary = path + u'.' + QString::fromLatin1(RandomSuffix());
         QFile file(temporary);
         if (file.exists()) continue;
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return result;
