@@ -134,12 +134,13 @@ void CrashFetchTest::killsDuringTheFetchLoseNothing() {
             !QDir(main_ + "temp").entryList({"icbantwoord-*.txt"}, QDir::Files).isEmpty();
         killedWithAnswerKept += answerKept;
         killedWhileHeldBack += HandedOut(*portal_).size() == handedBefore;
+        // The portal writes its record of hand-outs with the first one.
         QFile log(portal_->stateFile("handed-out.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(!log.exists() || log.open(QIODevice::ReadOnly));
         // An answer handed out just before the kill (or as the portal had not yet seen it)
         // may never have arrived: then none of it is stored and nothing of it is kept.
         QHash<qint64, QList<QString>> recentAnswers;
-        for (const QByteArray& line : log.readAll().split('\n')) {
+        for (const QByteArray& line : (log.isOpen() ? log.readAll() : QByteArray()).split('\n')) {
             const QJsonObject entry = QJsonDocument::fromJson(line).object();
             const qint64 handedOutAt = entry.value("time").toInteger();
             if (!entry.isEmpty() && killedAt - handedOutAt <= kInFlightMs)

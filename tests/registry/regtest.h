@@ -60,8 +60,8 @@ std::string Show(const std::pair<A, B>& pair) {
     return "(" + Show(pair.first) + ", " + Show(pair.second) + ")";
 }
 
-// Runs wine's reg.exe with the given arguments (UTF-8) and returns its exit code.
-inline DWORD RunRegExe(const std::string& arguments) {
+// Runs wine's reg.exe once with the given arguments (UTF-8) and returns its exit code.
+inline DWORD RunRegExeOnce(const std::string& arguments) {
     std::string line = "reg.exe " + arguments;
     std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
@@ -84,6 +84,17 @@ inline DWORD RunRegExe(const std::string& arguments) {
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    return code;
+}
+
+// Runs reg.exe; now and then wine fails to start it at all (ERROR_INTERNAL_ERROR, seen under
+// heavy load), which says nothing about the registry, so such a run is made again.
+inline DWORD RunRegExe(const std::string& arguments) {
+    DWORD code = ERROR_INTERNAL_ERROR;
+    for (int attempt = 0; attempt < 5 && code == ERROR_INTERNAL_ERROR; ++attempt) {
+        if (attempt > 0) Sleep(500);
+        code = RunRegExeOnce(arguments);
+    }
     return code;
 }
 
