@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -87,9 +86,8 @@ int main(int argc, char** argv) {
     QList<QByteArray> bodies;
     for (int i = 0; i < count; ++i) bodies.append(OrderBody(i));
 
-    QNetworkAccessManager network;
     Settings settings;
-    PortalClient client(network, settings);
+    PortalClient client(settings);
     QElapsedTimer timer;
     timer.start();
     int accepted = 0;

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QNetworkAccessManager>
 #include <QUrl>
 
 #include "accounts/accountstore.h"
@@ -96,8 +95,7 @@ int main(int argc, char** argv) {
     parts.settings = &settings;
     parts.browser = &browser;
     parts.database = &database;
-    QNetworkAccessManager network;
-    PortalClient portal(network, settings);
+    PortalClient portal(settings);
     // Staging and tests may shorten how long a request may take.
     const int requestTimeoutMs = qEnvironmentVariableIntValue("KAVELON_REQUEST_TIMEOUT_MS");
     if (requestTimeoutMs > 0)

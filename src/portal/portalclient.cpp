@@ -2,53 +2,19 @@
 
 #include <QAuthenticator>
 #include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QRegularExpression>
-#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QStringDecoder>
 #include <QTimer>
+#include <QUrl>
 
 #include "core/codec.h"
 #include "core/settings.h"
 #include "portal/addresses.h"
+#include "portal/httpanswer.h"
 
 namespace kavelon {
 namespace {
-
-// A connection idle this long may have been closed by the portal; a new one is made instead.
-constexpr qint64 kIdleConnectionMs = 4000;
-
-// The body of a post, handed to Qt once. Qt sends a request again by itself when the
-// connection closes before the answer; for a post that would be a second order at the
-// portal, so the body cannot be rewound once any of it has been sent.
-class OnceOnlyBody : public QIODevice {
-  public:
-    explicit OnceOnlyBody(const QByteArray& body, QObject* parent)
-        : QIODevice(parent), body_(body) {
-        open(QIODevice::ReadOnly);
-    }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override {
-        return body_.size() - position_ + QIODevice::bytesAvailable();
-    }
-    bool reset() override { return position_ == 0; }
-
-  protected:
-    qint64 readData(char* data, qint64 maxSize) override {
-        const qint64 count = qMin(maxSize, body_.size() - position_);
-        if (count <= 0) return -1;
-        memcpy(data, body_.constData() + position_, size_t(count));
-        position_ += count;
-        return count;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-  private:
-    const QByteArray body_;
-    qint64 position_ = 0;
-};
 
 // The proxy of the settings in memory; none when the proxy is off. False for a bad port.
 bool ProxyOf(const Settings& settings, QNetworkProxy& proxy) {
@@ -69,19 +35,43 @@ QSslConfiguration TrustedAuthorities() {
     return ssl;
 }
 
-QNetworkRequest FormRequest(const QString& path, int connectTimeoutMs,
-                            const QSslConfiguration& ssl) {
-    QNetworkRequest request(QUrl(PortalUrl() + path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
-    request.setTransferTimeout(connectTimeoutMs);
-    // A redirect would carry the login elsewhere, or turn the post into a fetch of a page.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setSslConfiguration(ssl);
-    // The body is streamed from a device that cannot be rewound, so it needs its length.
-    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-    return request;
+// The head of a form post to url with a body of the given length.
+QByteArray RequestHead(const QUrl& url, qsizetype bodyLength) {
+    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
+    if (target.isEmpty()) target = "/";
+    if (url.hasQuery()) target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+    const QByteArray host =
+        url.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1();
+    return "POST " + target + " HTTP/1.1\r\nHost: " + host +
+           "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+           QByteArray::number(bodyLength) +
+           "\r\nConnection: keep-alive\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+}
+
+// What a finished wait gives the caller. A failed post, a redirect and a connection the
+// portal will not keep are dropped.
+template <typename Drop>
+PostResult Outcome(const HttpAnswerReader& reader, const QString& failure, Drop drop) {
+    PostResult result;
+    if (!failure.isEmpty()) {
+        drop();
+        result.error = failure;
+        return result;
+    }
+    const HttpAnswer& answer = reader.answer();
+    if (!answer.keepAlive || reader.hasExtraBytes()) drop();
+    if (answer.status >= 300 && answer.status < 400) {
+        // A redirect would carry the login elsewhere, or turn the post into a fetch of a page.
+        drop();
+        result.error =
+            QStringLiteral("the portal answered %1 (a redirect to '%2'), which is not followed")
+                .arg(answer.status)
+                .arg(QString::fromLatin1(answer.location));
+        return result;
+    }
+    result.ok = true;
+    result.answer = DecodeAnswer(answer.body, answer.contentType);
+    return result;
 }
 
 bool IsCp1252Name(const QByteArray& charset) {
@@ -95,14 +85,6 @@ bool IsCp1252Name(const QByteArray& charset) {
 bool IsSecureAddress(const QString& address) {
     const QUrl url(address);
     return url.isValid() && url.scheme() == QStringLiteral("https") && !url.host().isEmpty();
-}
-
-PortalClient::PortalClient(QNetworkAccessManager& network, const Settings& settings)
-    : network_(network), settings_(settings), ssl_(TrustedAuthorities()) {}
-
-void PortalClient::setTimeouts(int connectMs, int requestMs) {
-    connectTimeoutMs_ = connectMs;
-    requestTimeoutMs_ = requestMs;
 }
 
 quint16 ProxyPortNumber(const QString& text) {
@@ -123,108 +105,191 @@ QString DecodeAnswer(const QByteArray& body, const QByteArray& contentType) {
     return DecodeCp1252(body);
 }
 
+PortalClient::PortalClient(const Settings& settings)
+    : settings_(settings), ssl_(TrustedAuthorities()) {}
+
+PortalClient::~PortalClient() = default;
+
+void PortalClient::setTimeouts(int connectMs, int requestMs) {
+    connectTimeoutMs_ = connectMs;
+    requestTimeoutMs_ = requestMs;
+}
+
 PostResult PortalClient::post(const QString& path, const QByteArray& body) {
-    PostResult result;
+    start(path, body);
+    return finish();
+}
+
+bool PortalClient::connectionFits(const QNetworkProxy& proxy, const QString& host,
+                                  quint16 port) const {
+    const bool idle =
+        sinceLastRequest_.isValid() && sinceLastRequest_.elapsed() > kIdleConnectionMs;
+    return socket_ && !idle && socket_->state() == QAbstractSocket::ConnectedState &&
+           socket_->isEncrypted() && socket_->bytesAvailable() == 0 && socketProxy_ == proxy &&
+           socketHost_ == host && socketPort_ == port;
+}
+
+void PortalClient::openConnection(const QNetworkProxy& proxy, const QString& host, quint16 port) {
+    dropConnection();
+    socket_ = std::make_unique<QSslSocket>();
+    socket_->setProxy(proxy);
+    QSslConfiguration ssl = ssl_;
+    ssl.setAllowedNextProtocols({QByteArray(QSslConfiguration::NextProtocolHttp1_1)});
+    socket_->setSslConfiguration(ssl);
+    socketProxy_ = proxy;
+    socketHost_ = host;
+    socketPort_ = port;
+    socketFresh_ = true;
+    proxyRounds_ = 0;
+    QSslSocket* socket = socket_.get();
+    QObject::connect(socket, &QSslSocket::encrypted, socket, [this, socket] {
+        if (request_.isEmpty()) return;
+        socket->write(request_);
+        request_.clear();
+    });
+    // The proxy asks again for every refused round; a proxy that keeps refusing ends the post:
+    // without a login given, the socket gives up.
+    QObject::connect(socket, &QAbstractSocket::proxyAuthenticationRequired, socket,
+                     [this](const QNetworkProxy&, QAuthenticator* authenticator) {
+                         if (++proxyRounds_ > kMaxProxyAuthenticationRounds) return;
+                         authenticator->setUser(settings_.ProxyUser);
+                         authenticator->setPassword(settings_.ProxyToegang);
+                     });
+    socket->connectToHostEncrypted(host, port);
+}
+
+void PortalClient::dropConnection() {
+    if (!socket_) return;
+    socket_->abort();
+    socket_.reset();
+}
+
+void PortalClient::start(const QString& path, const QByteArray& body) {
+    refused_.reset();
+    request_.clear();
+    sinceStart_.start();
     if (!IsSecureAddress(PortalUrl())) {
-        result.error = QStringLiteral(
-                           "the portal address '%1' is not an https address; nothing "
-                           "is sent")
-                           .arg(PortalUrl());
-        return result;
+        refused_ = PostResult{false,
+                              {},
+                              QStringLiteral("the portal address '%1' is not an https address; "
+                                             "nothing is sent")
+                                  .arg(PortalUrl())};
+        return;
     }
     QNetworkProxy proxy;
     if (!ProxyOf(settings_, proxy)) {
-        result.error =
-            QStringLiteral("proxy port '%1' is not a port number").arg(settings_.ProxyPort);
+        refused_ = PostResult{
+            false,
+            {},
+            QStringLiteral("proxy port '%1' is not a port number").arg(settings_.ProxyPort)};
+        return;
+    }
+    const QUrl url(PortalUrl() + path);
+    const QString host = url.host();
+    const quint16 port = quint16(url.port(443));
+    socketFresh_ = false;
+    if (!connectionFits(proxy, host, port)) openConnection(proxy, host, port);
+    const QByteArray request = RequestHead(url, body.size()) + body;
+    if (socket_->isEncrypted()) {
+        socket_->write(request);
+        socket_->flush();  // on its way while the caller goes on
+    } else {
+        request_ = request;  // written once the connection is secure
+    }
+}
+
+PostResult PortalClient::finish() {
+    PostResult result;
+    if (refused_) {
+        result = *refused_;
+        refused_.reset();
         return result;
     }
-    const bool idle =
-        sinceLastRequest_.isValid() && sinceLastRequest_.elapsed() > kIdleConnectionMs;
-    if (network_.proxy() != proxy || idle) network_.clearConnectionCache();
-    network_.setProxy(proxy);
-
-    QNetworkRequest request = FormRequest(path, connectTimeoutMs_, ssl_);
-    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
-    auto* upload = new OnceOnlyBody(body, nullptr);
-    QNetworkReply* reply = network_.post(request, upload);
-    upload->setParent(reply);
-    bool tooLarge = false;
-    bool timedOut = false;
-    int proxyRounds = 0;
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, reply, [&] {
-        timedOut = true;
-        reply->abort();
-    });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [&](qint64 received, qint64 total) {
-                         if (received > kMaxAnswerBytes || total > kMaxAnswerBytes) {
-                             tooLarge = true;
-                             reply->abort();
-                         }
-                     });
-    // Qt asks again for every refused round; a proxy that keeps refusing ends the request.
-    const auto auth =
-        QObject::connect(&network_, &QNetworkAccessManager::proxyAuthenticationRequired, reply,
-                         [&](const QNetworkProxy&, QAuthenticator* authenticator) {
-                             if (++proxyRounds > kMaxProxyAuthenticationRounds) {
-                                 reply->abort();
-                                 return;
-                             }
-                             authenticator->setUser(settings_.ProxyUser);
-                             authenticator->setPassword(settings_.ProxyToegang);
-                         });
-    // A proxy whose NTLM challenge Qt refuses makes Qt log in again and again without asking
-    // anyone: the tunnel must be up soon, or the request ends.
-    bool tunnelTimedOut = false;
-    QTimer tunnel;
-    tunnel.setSingleShot(true);
-    QObject::connect(&tunnel, &QTimer::timeout, reply, [&] {
-        tunnelTimedOut = true;
-        reply->abort();
-    });
-    const auto tunnelUp = [&] { tunnel.stop(); };
-    QObject::connect(reply, &QNetworkReply::encrypted, reply, tunnelUp);
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, tunnelUp);
-    QObject::connect(reply, &QNetworkReply::uploadProgress, reply, [&](qint64 sent, qint64) {
-        if (sent > 0) tunnel.stop();
-    });
-    if (proxy.type() != QNetworkProxy::NoProxy) tunnel.start(kProxyLoginTimeoutMs);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    deadline.start(requestTimeoutMs_);
-    if (!reply->isFinished()) loop.exec();
-    QObject::disconnect(auth);
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool redirected = status.isValid() && status.toInt() >= 300 && status.toInt() < 400;
-    const bool answered = status.isValid() && !redirected &&
-                          reply->error() != QNetworkReply::OperationCanceledError &&
-                          (reply->error() == QNetworkReply::NoError || status.toInt() >= 400);
-    if (tunnelTimedOut)
-        result.error = QStringLiteral("the proxy did not complete its login within %1 ms")
-                           .arg(kProxyLoginTimeoutMs);
-    else if (tooLarge)
-        result.error = QStringLiteral("the answer is larger than %1 bytes").arg(kMaxAnswerBytes);
-    else if (timedOut)
-        result.error = QStringLiteral("no answer within %1 ms").arg(requestTimeoutMs_);
-    else if (redirected)
-        result.error = QStringLiteral(
-                           "the portal answered %1 (a redirect to '%2'), which is not "
-                           "followed")
-                           .arg(status.toInt())
-                           .arg(reply->header(QNetworkRequest::LocationHeader).toString());
-    else if (!answered)
-        result.error = reply->errorString();
-    else {
-        result.ok = true;
-        result.answer = DecodeAnswer(
-            reply->readAll(), reply->header(QNetworkRequest::ContentTypeHeader).toByteArray());
-    }
-    reply->deleteLater();
+    result = waitForAnswer();
     sinceLastRequest_.start();
     return result;
+}
+
+// Runs the event loop until the answer is whole or the post has failed.
+PostResult PortalClient::waitForAnswer() {
+    QSslSocket& socket = *socket_;
+    HttpAnswerReader reader(kMaxAnswerBytes);
+    QString failure;
+    bool done = false;
+    QEventLoop loop;
+    QObject guard;  // the connections below end with it
+    const auto fail = [&](const QString& why) {
+        if (done) return;
+        failure = why;
+        done = true;
+        loop.quit();
+    };
+    QTimer deadline, quiet, tunnel;
+    for (QTimer* timer : {&deadline, &quiet, &tunnel}) timer->setSingleShot(true);
+    const auto readAnswer = [&] {
+        if (done) return;
+        quiet.start(connectTimeoutMs_);
+        const auto state = reader.feed(socket.readAll());
+        if (state == HttpAnswerReader::State::TooLarge)
+            fail(QStringLiteral("the answer is larger than %1 bytes").arg(kMaxAnswerBytes));
+        else if (state == HttpAnswerReader::State::Malformed)
+            fail(QStringLiteral("the answer is not a well-formed HTTP answer"));
+        else if (state == HttpAnswerReader::State::Complete) {
+            done = true;
+            loop.quit();
+        }
+    };
+    const auto connectionEnded = [&] {
+        readAnswer();
+        if (done) return;
+        if (reader.endOfConnection() == HttpAnswerReader::State::Complete) {
+            done = true;
+            loop.quit();
+            return;
+        }
+        fail(QStringLiteral("the connection closed before the whole answer had arrived"));
+    };
+    QObject::connect(&socket, &QIODevice::readyRead, &guard, readAnswer);
+    QObject::connect(&socket, &QAbstractSocket::disconnected, &guard, connectionEnded);
+    QObject::connect(&socket, &QAbstractSocket::errorOccurred, &guard,
+                     [&](QAbstractSocket::SocketError error) {
+                         if (error == QAbstractSocket::RemoteHostClosedError)
+                             connectionEnded();
+                         else
+                             fail(socket.errorString());
+                     });
+    QObject::connect(&socket, &QIODevice::bytesWritten, &guard,
+                     [&] { quiet.start(connectTimeoutMs_); });
+    QObject::connect(&socket, &QSslSocket::encrypted, &guard, [&] {
+        tunnel.stop();
+        quiet.start(connectTimeoutMs_);
+    });
+    QObject::connect(&deadline, &QTimer::timeout, &guard, [&] {
+        fail(QStringLiteral("no answer within %1 ms").arg(requestTimeoutMs_));
+    });
+    QObject::connect(&quiet, &QTimer::timeout, &guard, [&] {
+        fail(QStringLiteral("nothing happened on the connection for %1 ms").arg(connectTimeoutMs_));
+    });
+    // A proxy whose NTLM challenge Qt refuses makes Qt log in again and again without asking
+    // anyone: the tunnel must be up soon, or the post ends.
+    QObject::connect(&tunnel, &QTimer::timeout, &guard, [&] {
+        fail(QStringLiteral("the proxy did not complete its login within %1 ms")
+                 .arg(kProxyLoginTimeoutMs));
+    });
+    deadline.start(qMax<qint64>(0, requestTimeoutMs_ - sinceStart_.elapsed()));
+    quiet.start(connectTimeoutMs_);
+    if (socketFresh_ && !socket.isEncrypted() && socketProxy_.type() != QNetworkProxy::NoProxy)
+        tunnel.start(kProxyLoginTimeoutMs);
+    // What happened while the caller worked.
+    if (socket.bytesAvailable() > 0) readAnswer();
+    if (!done && socket.state() == QAbstractSocket::UnconnectedState) {
+        if (socket.error() == QAbstractSocket::RemoteHostClosedError)
+            connectionEnded();
+        else
+            fail(socket.errorString());
+    }
+    if (!done) loop.exec();
+    return Outcome(reader, failure, [this] { dropConnection(); });
 }
 
 }  // namespace kavelon

@@ -4,7 +4,6 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QMap>
-#include <QNetworkAccessManager>
 
 #include "accounts/accountstore.h"
 #include "core/codec.h"
@@ -40,9 +39,8 @@ struct Harness {
     QString icb = mainDir + kFolderIcb;
     QString temp = mainDir + kFolderTemp;
     Settings settings;
-    QNetworkAccessManager network;
     AccountStore accounts;
-    PortalClient client{network, settings};
+    PortalClient client{settings};
     DiscardingSink sink;
     NoPump pump;
     PortalExchange exchange{mainDir, &accounts, client, sink, pump};

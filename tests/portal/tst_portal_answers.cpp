@@ -1,5 +1,4 @@
 #include <QDir>
-#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -67,7 +66,6 @@ class PortalAnswersTest : public QObject {
   private:
     std::unique_ptr<QTemporaryDir> root_;
     QString main_;
-    QNetworkAccessManager network_;
     Settings settings_;
     RecordingSink sink_;
     NoPump pump_;
@@ -112,7 +110,7 @@ void PortalAnswersTest::orderAnswers() {
     QFETCH(bool, accepted);
     QFETCH(QStringList, lines);
     QFETCH(QList<int>, colours);
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     PortalExchange exchange(main_, nullptr, client, sink_, pump_);
     exchange.VerwerkBevestiging(answer);
     QCOMPARE(exchange.OrderAccepted, accepted);
@@ -191,7 +189,7 @@ void PortalAnswersTest::confirmationAnswers() {
     QFETCH(bool, goesOn);
     QFETCH(QStringList, lines);
     QFETCH(QStringList, files);
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     PortalExchange exchange(main_, nullptr, client, sink_, pump_);
     QCOMPARE(exchange.VerwerkIcb(answer), goesOn);
     QCOMPARE(sink_.texts(), lines);
@@ -230,7 +228,7 @@ void PortalAnswersTest::storedNames() {
 }
 
 void PortalAnswersTest::confirmationReplacesAnEarlierOne() {
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     PortalExchange exchange(main_, nullptr, client, sink_, pump_);
     const QString ok = "<IcmStatus>Correct</IcmStatus><Message></Message>";
     QVERIFY(exchange.VerwerkIcb(ok + "<file a.icb>\r\neerste versie, langer\r\n</file>"));
@@ -258,7 +256,7 @@ void PortalAnswersTest::contentKeepsEveryCharacter_data() {
 void PortalAnswersTest::contentKeepsEveryCharacter() {
     QFETCH(QString, element);
     QFETCH(QByteArray, stored);
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     PortalExchange exchange(main_, nullptr, client, sink_, pump_);
     QVERIFY(exchange.VerwerkIcb(kOk + "\n" + element));
     QCOMPARE(Contents(main_ + "icb/a.icb"), stored);
@@ -267,7 +265,7 @@ void PortalAnswersTest::contentKeepsEveryCharacter() {
 // A portal's text can never write a line of its own into the box and the log, and markup in
 // it stays text.
 void PortalAnswersTest::portalTextsAreShownEscaped() {
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     PortalExchange exchange(main_, nullptr, client, sink_, pump_);
     exchange.VerwerkIcb(
         QString("<IcmStatus>Correct</IcmStatus><Message>3 stuks\r\nb.icb<script>x()</script>"
@@ -297,7 +295,7 @@ void PortalAnswersTest::linksAndSpecialFilesAreReplaced() {
     QVERIFY(WriteBytes(outside, "blijft"));
     QVERIFY(QFile::link(outside, main_ + "icb/a.icb"));
     QVERIFY(mkfifo(QFile::encodeName(main_ + "icb/b.icb").constData(), 0600) == 0);
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     PortalExchange exchange(main_, nullptr, client, sink_, pump_);
     QVERIFY(exchange.VerwerkIcb(kOk + "<file a.icb>\r\nA\r\n</file><file b.icb>\r\nB\r\n</file>"));
     QCOMPARE(sink_.texts(), QStringList({"m", "a.icb", "b.icb"}));
@@ -312,7 +310,7 @@ void PortalAnswersTest::linksAndSpecialFilesAreReplaced() {
 // An unwritable confirmations folder: each confirmation is reported, the answer is kept and
 // the next fetch stores it.
 void PortalAnswersTest::unwritableConfirmationIsKeptForTheNextFetch() {
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     const QString answer = kOk + "<file a.icb>\r\nA\r\n</file><file b.icb>\r\nB\r\n</file>";
     {
         UnwritableFolder icb(main_ + "icb");
@@ -341,7 +339,7 @@ void PortalAnswersTest::unwritableConfirmationIsKeptForTheNextFetch() {
 // later, and a confirmation removed meanwhile is not brought back.
 void PortalAnswersTest::keptAnswerStoresOnlyWhatIsMissing() {
     QVERIFY(QDir(main_ + "icb").mkdir("b.icb"));
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     {
         PortalExchange exchange(main_, nullptr, client, sink_, pump_);
         QVERIFY(exchange.VerwerkIcb(
@@ -364,7 +362,7 @@ void PortalAnswersTest::keptAnswerStoresOnlyWhatIsMissing() {
 
 void PortalAnswersTest::laterConfirmationIsNotOverwrittenByAKeptOne() {
     QVERIFY(QDir(main_ + "icb").mkdir("x.icb"));
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     PortalExchange exchange(main_, nullptr, client, sink_, pump_);
     QVERIFY(exchange.VerwerkIcb(kOk + "<file x.icb>\r\noud\r\n</file>"));
     QVERIFY(QDir(main_ + "icb").rmdir("x.icb"));
@@ -386,7 +384,7 @@ void PortalAnswersTest::answerLeftByACrashIsStoredAndLeftoversRemoved() {
     QVERIFY(WriteBytes(main_ + "temp/Temp.html", "pagina"));
     QVERIFY(WriteBytes(main_ + "icb/b.icb.Q7abcd", "hal"));
     QVERIFY(WriteBytes(main_ + "icb/oud.icb.abcdef", "van de portal"));
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     PortalExchange exchange(main_, nullptr, client, sink_, pump_);
     exchange.VerwerkBewaardeAntwoorden();
     QCOMPARE(sink_.texts(),
@@ -442,7 +440,7 @@ void PortalAnswersTest::orderWrittenWhileReadIsNotSent() {
     QVERIFY(database.open(root_->filePath("Kavelon.kvd"), error));
     Debiteur account{0, "100", "klant", "geheim"};
     QVERIFY(database.addNew(account, error));
-    PortalClient client(network_, settings_);
+    PortalClient client(settings_);
     client.setTimeouts(2000, 3000);
     PortalExchange exchange(main_, &database, client, sink_, pump_);
     exchange.VerzendICM("order.icm");

@@ -1,4 +1,3 @@
-#include <QNetworkAccessManager>
 #include <QtTest>
 
 #include "core/settings.h"
@@ -52,8 +51,7 @@ void ProxyTest::initTestCase() {
 }
 
 PostResult ProxyTest::fetch(Settings& settings) {
-    QNetworkAccessManager network;
-    PortalClient client(network, settings);
+    PortalClient client(settings);
     client.setTimeouts(10000, 20000);
     return client.post("/icbpost.aspx", "debnr=100-200&dept=demo&password=demo");
 }
@@ -109,8 +107,7 @@ void ProxyTest::switchingTheProxyOffTakesEffectAtOnce() {
         QVERIFY(squid.started());
         settings.ProxyPort = QString::number(squid.port());
     }  // the proxy is gone
-    QNetworkAccessManager network;
-    PortalClient client(network, settings);
+    PortalClient client(settings);
     client.setTimeouts(10000, 20000);
     QVERIFY(!client.post("/icbpost.aspx", "debnr=100-200&dept=demo&password=demo").ok);
     settings.ProxyUsed = false;  // the same client goes direct at its next request
