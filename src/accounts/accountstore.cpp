@@ -234,6 +234,7 @@ AccountStore::~AccountStore() {
 }
 
 void AccountStore::close() {
+    numberLookup_.reset();
     RemoveConnection(connectionName_);
     filePath_.clear();
 }
@@ -279,6 +280,26 @@ QString AccountStore::filePath() const {
     return filePath_;
 }
 
+namespace {
+
+// The rows of a query that has run; none at all when the read stops halfway.
+std::optional<QList<Debiteur>> RowsOf(QSqlQuery& query, QString& error) {
+    QList<Debiteur> rows;
+    while (query.next()) {
+        rows.append(Debiteur{query.value(0).toLongLong(), query.value(1).toString(),
+                             query.value(2).toString(), query.value(3).toString()});
+    }
+    const QSqlError failure = query.lastError();
+    query.finish();
+    if (failure.isValid()) {
+        error = StatementFailure(failure);
+        return std::nullopt;
+    }
+    return rows;
+}
+
+}  // namespace
+
 std::optional<QList<Debiteur>> AccountStore::select(const QString& sql,
                                                     const QList<QString>& values,
                                                     QString& error) const {
@@ -291,17 +312,31 @@ std::optional<QList<Debiteur>> AccountStore::select(const QString& sql,
     QSqlQuery query(QSqlDatabase::database(connectionName_, false));
     query.setForwardOnly(true);
     if (!Run(query, sql, bound, error)) return std::nullopt;
-    QList<Debiteur> rows;
-    while (query.next()) {
-        rows.append(Debiteur{query.value(0).toLongLong(), query.value(1).toString(),
-                             query.value(2).toString(), query.value(3).toString()});
-    }
-    // A read that stops halfway gives no rows at all.
-    if (query.lastError().isValid()) {
-        error = StatementFailure(query.lastError());
+    return RowsOf(query, error);
+}
+
+std::optional<QList<Debiteur>> AccountStore::selectPreparedByNumber(const QString& number,
+                                                                    QString& error) const {
+    if (!isOpen()) {
+        error = kNotOpen;
         return std::nullopt;
     }
-    return rows;
+    if (!numberLookup_) {
+        auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connectionName_, false));
+        query->setForwardOnly(true);
+        if (!query->prepare(kSelect + kWhereNumber + QStringLiteral(" ORDER BY rowid"))) {
+            error = StatementFailure(query->lastError());
+            return std::nullopt;
+        }
+        numberLookup_ = std::move(query);
+    }
+    numberLookup_->bindValue(0, TextValue(number));
+    if (!numberLookup_->exec()) {
+        error = StatementFailure(numberLookup_->lastError());
+        numberLookup_->finish();
+        return std::nullopt;
+    }
+    return RowsOf(*numberLookup_, error);
 }
 
 std::optional<QList<Debiteur>> AccountStore::selectAll(QString& error) const {
@@ -328,9 +363,9 @@ std::optional<QList<Debiteur>> AccountStore::selectByNumberAndUser(const QString
 
 std::optional<QList<Debiteur>> AccountStore::selectForOrder(const QString& number,
                                                             QString& error) const {
-    std::optional<QList<Debiteur>> rows = selectByNumber(number, error);
+    std::optional<QList<Debiteur>> rows = selectPreparedByNumber(number, error);
     if (!rows || !rows->isEmpty()) return rows;
-    return selectByNumber(DashedCustomerNumber(number), error);
+    return selectPreparedByNumber(DashedCustomerNumber(number), error);
 }
 
 // Fails when another row than ownRowId has the number. The unique index refuses it too; this

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include <QList>
 #include <QString>
+
+class QSqlQuery;
 
 namespace kavelon {
 
@@ -79,11 +82,15 @@ class AccountStore {
     void close();
     std::optional<QList<Debiteur>> select(const QString& sql, const QList<QString>& values,
                                           QString& error) const;
+    std::optional<QList<Debiteur>> selectPreparedByNumber(const QString& number,
+                                                          QString& error) const;
     bool refuseTakenNumber(const QString& number, std::optional<qint64> ownRowId,
                            QString& error) const;
 
     QString connectionName_;
     QString filePath_;
+    // The send looks up an account for every order: its statement is prepared once.
+    mutable std::unique_ptr<QSqlQuery> numberLookup_;
 };
 
 // Opens the account file at DefaultAccountFilePath(), creating it on a fresh installation.

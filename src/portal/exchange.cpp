@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "accounts/accountstore.h"
@@ -200,16 +201,33 @@ void PortalExchange::Write(const QString& text, int colour, bool bold) {
     progress_.SchrijfVoortgang(text, colour, bold);
 }
 
+// While the portal works on one order, the next is read; once its answer is in, the next
+// is posted before the answer is reported and the order moved. The lines keep their order.
 void PortalExchange::SendBody(const QStringList& tickedNames) {
     Write(QStringLiteral("Verzenden ICM-berichten"), kZwart, true);
     RestoreInterruptedMoves();
     ReportRefusedOrders();
+    qsizetype position = 0;
+    // The list was made before the lock was had: another run may have sent some meanwhile.
+    const auto nextPending = [&]() -> std::optional<PreparedOrder> {
+        while (position < tickedNames.size()) {
+            const QString& name = tickedNames[position++];
+            if (IsPending(name)) return PrepareOrder(name);
+        }
+        return std::nullopt;
+    };
     int sent = 0;
-    for (const QString& name : tickedNames) {
-        // The list was made before the lock was had: another run may have sent it meanwhile.
-        if (!IsPending(name)) continue;
-        VerzendICM(name);
+    std::optional<PreparedOrder> order = nextPending();
+    if (order) StartPost(*order);
+    while (order) {
+        std::optional<PreparedOrder> next = nextPending();
+        Write(QStringLiteral("Bezig met het verzenden van ICM-bericht '") + order->name + u'\'',
+              kZwart);
+        const PostResult posted = order->posted ? http_.finish() : PostResult{};
+        if (next) StartPost(*next);
+        SettleOrder(*order, posted);
         ++sent;
+        order = std::move(next);
     }
     if (sent == 0) Write(QStringLiteral("Geen ICM-berichten verzonden"), kZwart);
     Write(QString(), kZwart);
@@ -264,15 +282,13 @@ void PortalExchange::WriteFetchError() {
 }
 
 // Reads the order text and looks up the account named on line 5. False for a failure.
-bool PortalExchange::ReadOrder(const QString& path, QString& orderText, bool& refused,
-                               QString account[3]) {
+bool PortalExchange::ReadOrder(const QString& path, QString& orderText, QString& refusal,
+                               QString account[3], FileStamp& stamp) {
     FileRead read = ReadMessageFile(path, directory_);
-    readStamp_ = read.stamp;
+    stamp = read.stamp;
     if (read.status == ReadStatus::TooLarge) {
-        Write(QStringLiteral("Het ICM-bericht is groter dan %1 MB en wordt niet verzonden.")
-                  .arg(kMaxMessageBytes / (1024 * 1024)),
-              kRood);
-        refused = true;
+        refusal = QStringLiteral("Het ICM-bericht is groter dan %1 MB en wordt niet verzonden.")
+                      .arg(kMaxMessageBytes / (1024 * 1024));
         return true;
     }
     // An order the ordering software is still writing is sent another time.
@@ -286,10 +302,8 @@ bool PortalExchange::ReadOrder(const QString& path, QString& orderText, bool& re
             const auto rows = database_->selectForOrder(TrimSpaces(line), error);
             if (!rows) return false;
             if (rows->isEmpty()) {
-                Write(QStringLiteral(
-                          "In het ICM-bericht is een onbekende debiteurennummer opgenomen."),
-                      kRood);
-                refused = true;
+                refusal = QStringLiteral(
+                    "In het ICM-bericht is een onbekende debiteurennummer opgenomen.");
                 return true;
             }
             account[0] = rows->first().DebiteurenNummer;
@@ -301,38 +315,60 @@ bool PortalExchange::ReadOrder(const QString& path, QString& orderText, bool& re
     return true;
 }
 
-void PortalExchange::VerzendICM(const QString& fileName) {
-    Write(QStringLiteral("Bezig met het verzenden van ICM-bericht '") + fileName + u'\'', kZwart);
-    OrderAccepted = false;
+PortalExchange::PreparedOrder PortalExchange::PrepareOrder(const QString& fileName) {
+    PreparedOrder order;
+    order.name = fileName;
     QString orderText;
     QString account[3];
-    bool refused = false;
-    const bool read =
-        ReadOrder(directory_ + kFolderIcm + kPathSep + fileName, orderText, refused, account);
-    if (read && refused) {
+    order.read = ReadOrder(directory_ + kFolderIcm + kPathSep + fileName, orderText, order.refusal,
+                           account, order.stamp);
+    if (!order.read || !order.refusal.isEmpty()) return order;
+    const auto encodedOrder = UrlEncode(orderText);
+    if (!encodedOrder) {
+        order.read = false;
+        return order;
+    }
+    const QString body = QStringLiteral("customerid=") + FormValue(account[0]) +
+                         QStringLiteral("&username=") + FormValue(account[1]) +
+                         QStringLiteral("&password=") + FormValue(account[2]) +
+                         QStringLiteral("&file=") + FormValue(ConvertSpaces(fileName, true)) +
+                         QStringLiteral("&icm=") + *encodedOrder;
+    order.body = body.toLatin1();
+    return order;
+}
+
+void PortalExchange::StartPost(PreparedOrder& order) {
+    if (!order.read || !order.refusal.isEmpty()) return;
+    http_.start(QStringLiteral("/icmpost.aspx"), order.body);
+    order.posted = true;
+}
+
+// Reports the portal's answer to a posted order and moves it when accepted.
+void PortalExchange::SettleOrder(const PreparedOrder& order, const PostResult& posted) {
+    OrderAccepted = false;
+    if (order.read && !order.refusal.isEmpty()) {
+        Write(order.refusal, kRood);
         pump_.ProcessPendingEvents();
         return;
     }
-    const auto encodedOrder = read ? UrlEncode(orderText) : std::nullopt;
-    PostResult posted;
-    if (encodedOrder) {
-        const QString body = QStringLiteral("customerid=") + FormValue(account[0]) +
-                             QStringLiteral("&username=") + FormValue(account[1]) +
-                             QStringLiteral("&password=") + FormValue(account[2]) +
-                             QStringLiteral("&file=") + FormValue(ConvertSpaces(fileName, true)) +
-                             QStringLiteral("&icm=") + *encodedOrder;
-        posted = http_.post(QStringLiteral("/icmpost.aspx"), body.toLatin1());
-        if (!posted.ok)
-            std::fprintf(stderr, "%s: %s\n", qPrintable(fileName), qPrintable(posted.error));
-    }
+    if (order.posted && !posted.ok)
+        std::fprintf(stderr, "%s: %s\n", qPrintable(order.name), qPrintable(posted.error));
     if (posted.ok) {
         VerwerkBevestiging(posted.answer);
-        if (OrderAccepted) VerplaatsICM(fileName);
+        readStamp_ = order.stamp;
+        if (OrderAccepted) VerplaatsICM(order.name);
     } else {
         WriteSendError();
     }
     Write(QString(), kZwart);
     pump_.ProcessPendingEvents();
+}
+
+void PortalExchange::VerzendICM(const QString& fileName) {
+    Write(QStringLiteral("Bezig met het verzenden van ICM-bericht '") + fileName + u'\'', kZwart);
+    PreparedOrder order = PrepareOrder(fileName);
+    StartPost(order);
+    SettleOrder(order, order.posted ? http_.finish() : PostResult{});
 }
 
 void PortalExchange::VerwerkBevestiging(const QString& answer) {

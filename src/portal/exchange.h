@@ -12,6 +12,7 @@ namespace kavelon {
 class AccountStore;
 class EventPump;
 class PortalClient;
+struct PostResult;
 class ProgressSink;
 struct FileElement;  // one confirmation element of a fetch answer
 
@@ -42,8 +43,20 @@ class PortalExchange {
     bool OrderAccepted = false;
 
   private:
-    bool ReadOrder(const QString& path, QString& orderText, bool& refused,
-                   QString accountValues[3]);
+    // An order read for its post: the body to send, or why it is not sent.
+    struct PreparedOrder {
+        QString name;
+        bool read = false;  // false: a failure, reported as a failed send
+        QString refusal;    // the red line of an order that is not sent; empty when it is
+        QByteArray body;
+        FileStamp stamp;
+        bool posted = false;  // started at the portal
+    };
+    PreparedOrder PrepareOrder(const QString& fileName);
+    bool ReadOrder(const QString& path, QString& orderText, QString& refusal,
+                   QString accountValues[3], FileStamp& stamp);
+    void StartPost(PreparedOrder& order);
+    void SettleOrder(const PreparedOrder& order, const PostResult& posted);
     bool IsPending(const QString& fileName) const;
     void ReportRefusedOrders();
     void RestoreInterruptedMoves();
