@@ -169,7 +169,8 @@ HttpAnswerReader::State HttpAnswerReader::readChunks() {
             if (line.isEmpty()) return complete();
             continue;
         }
-        const qint64 size = HexNumber(line.left(line.indexOf(';')).trimmed());
+        const qsizetype extension = line.indexOf(';');
+        const qint64 size = HexNumber((extension < 0 ? line : line.left(extension)).trimmed());
         if (size < 0) return State::Malformed;
         if (size == 0) {
             inTrailer_ = true;

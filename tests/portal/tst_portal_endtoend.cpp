@@ -36,6 +36,7 @@ class EndToEndTest : public QObject {
   private slots:
     void initTestCase();
     void init();
+    void sendsFetchesAndReportsEveryOrder_data();
     void sendsFetchesAndReportsEveryOrder();
     void faultsLoseNothing_data();
     void faultsLoseNothing();
@@ -121,7 +122,18 @@ QStringList EndToEndTest::names(const QString& folder) const {
     return QDir(main_ + folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
+// Also with a portal that answers in chunks after an interim answer and hangs up after each
+// answer, so every post needs a new connection.
+void EndToEndTest::sendsFetchesAndReportsEveryOrder_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("kept connection") << QString();
+    QTest::newRow("chunks, connection closed") << QString("chunked");
+}
+
 void EndToEndTest::sendsFetchesAndReportsEveryOrder() {
+    QFETCH(QString, fault);
+    portal_->setFault(fault);
+    const qsizetype requestsBefore = portal_->requests().size();
     addOrder("a.icm",
              Order("Week 49", "100200", 2, 2));  // found with the dash after the third digit
     addOrder("met spaties.icm", Order("Winkel", " 300400 ", 1, 1));
@@ -163,6 +175,45 @@ void EndToEndTest::sendsFetchesAndReportsEveryOrder() {
                                    "metxaxspaties.icm&icm=%0D%0AWinkel%0D%0A"),
              winkelBody.left(200).constData());
     QVERIFY(winkelBody.contains("Kraan+%E9"));
+
+    // Each order's lines follow its own first line, in list order, though the next order is
+    // already read while the portal works.
+    QString sendPart = text.section("Verzenden ICM-berichten\r\n", 1).section("Ophalen", 0, 0);
+    sendPart.replace(QRegularExpression("ordernummer \\d+"), "ordernummer N");
+    const QString busy = "Bezig met het verzenden van ICM-bericht '%1'";
+    const QString loginFailed =
+        "Inloggen mislukt: het debiteurennummer, de gebruiker of het wachtwoord is onjuist.";
+    const QString notDone = "Het ICM-bericht is niet verwerkt!";
+    QCOMPARE(sendPart.split("\r\n"),
+             QStringList({busy.arg("a.icm"),
+                          "Order 'a.icm' is ontvangen onder ordernummer N.",
+                          "",
+                          busy.arg("geweigerd.icm"),
+                          "Het aantal orderregels (3) klopt niet met de 8 regels na de kop.",
+                          notDone,
+                          "",
+                          busy.arg("kort.icm"),
+                          loginFailed,
+                          notDone,
+                          "",
+                          busy.arg("lf.icm"),
+                          loginFailed,
+                          notDone,
+                          "",
+                          busy.arg("met spaties.icm"),
+                          "Order 'met spaties.icm' is ontvangen onder ordernummer N.",
+                          "",
+                          busy.arg("onbekend.icm"),
+                          "In het ICM-bericht is een onbekende debiteurennummer opgenomen.",
+                          "",
+                          ""}));
+    QSet<QString> peers;
+    qsizetype posts = 0;
+    for (const QJsonObject& record : portal_->requests().mid(requestsBefore)) {
+        peers.insert(record.value("peer").toString());
+        ++posts;
+    }
+    QCOMPARE(peers.size(), fault.isEmpty() ? 1 : posts);
 }
 
 void EndToEndTest::faultsLoseNothing_data() {

@@ -62,7 +62,7 @@ int main(int argc, char* argv[]) {
                                    QStringLiteral("Fault for every request: slow, drop-before, "
                                                   "drop-after, http500, no-tags, truncated, "
                                                   "oversized, reversed-tags, bad-file-element, "
-                                                  "unsafe-names, wrong-host."),
+                                                  "unsafe-names, wrong-host, chunked."),
                                    QStringLiteral("NAME"));
     const QCommandLineOption slowMs(QStringLiteral("slow-ms"),
                                     QStringLiteral("Delay of the slow fault in ms."),

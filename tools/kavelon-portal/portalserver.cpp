@@ -43,6 +43,7 @@ const QList<std::pair<Fault, QString>> kFaultNames = {
     {Fault::Redirect302, QStringLiteral("redirect-302")},
     {Fault::Redirect307, QStringLiteral("redirect-307")},
     {Fault::Redirect308, QStringLiteral("redirect-308")},
+    {Fault::Chunked, QStringLiteral("chunked")},
 };
 constexpr int kDripIntervalMs = 1000;
 constexpr qsizetype kSlowEndBytes = 16;
@@ -263,8 +264,8 @@ HttpResponse PortalServer::answer(const HttpRequest& request, Fault fault) {
 HttpResponse PortalServer::portalPost(const HttpRequest& request, Fault fault, bool orders) {
     const bool fileFault = fault == Fault::BadFileElement || fault == Fault::UnsafeNames;
     const bool apply = fault == Fault::None || fault == Fault::Slow || fault == Fault::Oversized ||
-                       fault == Fault::WrongHost || (orders && fileFault) ||
-                       (orders && fault == Fault::SlowEnd);
+                       fault == Fault::WrongHost || fault == Fault::Chunked ||
+                       (orders && fileFault) || (orders && fault == Fault::SlowEnd);
     PortalAnswer answer = orders ? state_.postOrder(request.body, apply)
                                  : state_.fetchConfirmations(request.body, apply);
     if (!orders && apply) recordHandedOut(answer, QDateTime::currentMSecsSinceEpoch());
@@ -491,7 +492,32 @@ void PortalConnection::process() {
     }
 }
 
+namespace {
+
+// The answer as a client meets it from servers that stream: an interim answer, the body in
+// chunks with an extension and a trailer, and the connection closed after it.
+QByteArray Chunked(const HttpResponse& response) {
+    QByteArray out = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 " +
+                     QByteArray::number(response.status) + ' ' + Reason(response.status) +
+                     "\r\nContent-Type: " + response.contentType +
+                     "\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+    for (qsizetype at = 0; at < response.body.size(); at += 7) {
+        const QByteArray chunk = response.body.mid(at, 7);
+        out += QByteArray::number(chunk.size(), 16) + (at == 0 ? ";proef=1" : "") + "\r\n" + chunk +
+               "\r\n";
+    }
+    return out + "0\r\nX-Proef: einde\r\n\r\n";
+}
+
+}  // namespace
+
 void PortalConnection::send(const HttpResponse& response, bool close, Fault fault) {
+    if (fault == Fault::Chunked) {
+        socket_->write(Chunked(response));
+        closing_ = true;
+        socket_->disconnectFromHost();
+        return;
+    }
     close = close || response.truncate;
     QByteArray head =
         "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + Reason(response.status) + "\r\n";

@@ -48,6 +48,7 @@ enum class Fault {
     Redirect302,     // <state>/location, else "/elsewhere"; the portal's state is untouched
     Redirect307,
     Redirect308,
+    Chunked,  // a "100 Continue" first, then the answer in chunks of 7 bytes; then it hangs up
     Unknown,
 };
 
