@@ -50,6 +50,15 @@ inline void PrintLimit(const char* name, const QString& size, double value, cons
 }
 
 // The best of a few runs: the least disturbed by the other work on the machine.
+// The middle of the runs: for figures whose flush to disk swings both ways with the rest of
+// the machine, where the best run would be an outlier.
+inline double MedianOf(int runs, const std::function<double()>& once) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) times.push_back(once());
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 inline double BestOf(int runs, const std::function<double()>& once) {
     double best = 1e300;
     for (int i = 0; i < runs; ++i) best = std::min(best, once());
