@@ -65,6 +65,8 @@ double UnattendedRunMs(int lines, bool showEveryOrder) {
     timer.start();
     FrmSendIcm window(parts, {QStringLiteral("kavelon"), QStringLiteral("auto")});
     shown = &window;
+    // Timed as with a screen: the box's document takes every line.
+    window.progressBox()->setLinesOnly(false);
     QEventLoop loop;
     double ms = -1;
     QObject::connect(&window, &FrmSendIcm::unattendedRunFinished, &loop, [&](int status) {

@@ -142,6 +142,8 @@ FrmSendIcm::FrmSendIcm(MainWindowParts parts, const QStringList& arguments, QWid
         AutoMode = true;
         settings_.IcmDirect = true;
         MsgBox::setUnattended(true);
+        // Nobody sees the box of a run without a screen: its lines only go to the log.
+        rtbVoortgang_->setLinesOnly(QGuiApplication::platformName() == QLatin1String("offscreen"));
     }
     GetIcmFiles();
 }

@@ -18,9 +18,13 @@ ProgressBox::ProgressBox(QWidget* parent) : QTextEdit(parent) {
 }
 
 void ProgressBox::SchrijfVoortgang(const QString& text, int colour, bool bold) {
-    pending_.append({QString(text).remove(u'\r'), colour, bold});
     lines_.append(text);
     if (colour == kRood) ++redLines_;
+    if (linesOnly_) {
+        emit lineWritten(text, colour, bold);
+        return;
+    }
+    pending_.append({QString(text).remove(u'\r'), colour, bold});
     // Only a box on screen holds lines back, and then for a moment.
     if (!isVisible())
         ShowPendingLines();

@@ -13,7 +13,8 @@ namespace kavelon {
 // weight. It also keeps the plain lines, which the log of an unattended run saves.
 // While the box is on screen, lines reach the document in batches, many times a second, so
 // that a long action does not lay out and repaint the box once per line; a hidden box takes
-// each line at once. The plain lines are complete at every moment.
+// each line at once. The plain lines are complete at every moment. A box that no screen can
+// show (an unattended run on the offscreen platform) may keep the plain lines only.
 class ProgressBox : public QTextEdit, public ProgressSink {
     Q_OBJECT
   public:
@@ -25,6 +26,8 @@ class ProgressBox : public QTextEdit, public ProgressSink {
     void Empty();
     // Puts the lines written since the last time into the document, at its end.
     void ShowPendingLines();
+    // Keeps the plain lines only and leaves the document as it is.
+    void setLinesOnly(bool linesOnly) { linesOnly_ = linesOnly; }
 
     const QStringList& lines() const { return lines_; }
     int redLineCount() const { return redLines_; }
@@ -42,6 +45,7 @@ class ProgressBox : public QTextEdit, public ProgressSink {
     QList<Line> pending_;
     QTimer showTimer_;
     int redLines_ = 0;
+    bool linesOnly_ = false;
 };
 
 // A colour given as a 24-bit number with red in the low byte.

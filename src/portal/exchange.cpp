@@ -205,6 +205,7 @@ void PortalExchange::Write(const QString& text, int colour, bool bold) {
 // is posted before the answer is reported and the order moved. The lines keep their order.
 void PortalExchange::SendBody(const QStringList& tickedNames) {
     Write(QStringLiteral("Verzenden ICM-berichten"), kZwart, true);
+    accountsOfThisSend_.clear();
     RestoreInterruptedMoves();
     ReportRefusedOrders();
     qsizetype position = 0;
@@ -298,17 +299,22 @@ bool PortalExchange::ReadOrder(const QString& path, QString& orderText, QString&
     while (reader.next(line)) {
         if (reader.linesRead() == kCustomerNumberLine) {
             if (!database_) return false;
-            QString error;
-            const auto rows = database_->selectForOrder(TrimSpaces(line), error);
-            if (!rows) return false;
-            if (rows->isEmpty()) {
-                refusal = QStringLiteral(
-                    "In het ICM-bericht is een onbekende debiteurennummer opgenomen.");
-                return true;
+            const QString number = TrimSpaces(line);
+            auto found = accountsOfThisSend_.constFind(number);
+            if (found == accountsOfThisSend_.cend()) {
+                QString error;
+                const auto rows = database_->selectForOrder(number, error);
+                if (!rows) return false;
+                if (rows->isEmpty()) {
+                    refusal = QStringLiteral(
+                        "In het ICM-bericht is een onbekende debiteurennummer opgenomen.");
+                    return true;
+                }
+                found = accountsOfThisSend_.insert(number, rows->first());
             }
-            account[0] = rows->first().DebiteurenNummer;
-            account[1] = rows->first().Gebruiker;
-            account[2] = rows->first().Wachtwoord;
+            account[0] = found->DebiteurenNummer;
+            account[1] = found->Gebruiker;
+            account[2] = found->Wachtwoord;
         }
         orderText += line + QStringLiteral("\r\n");
     }

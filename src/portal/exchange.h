@@ -1,15 +1,16 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include "accounts/accountstore.h"
 #include "core/regularfile.h"
 
 namespace kavelon {
 
-class AccountStore;
 class EventPump;
 class PortalClient;
 struct PostResult;
@@ -91,6 +92,9 @@ class PortalExchange {
     bool noSpace_ = false;  // the medium is full: no further answer is asked for
     int answerCount_ = 0;
     FileStamp readStamp_;  // of the order file last read for a post
+    // The accounts the orders of the current send named, by the number on their line 5: a
+    // day's orders mostly name the same few.
+    QHash<QString, Debiteur> accountsOfThisSend_;
 };
 
 // The name a delivered confirmation is stored under: lower case, ".icm" as ".icb", "xax" as
