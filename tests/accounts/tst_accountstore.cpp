@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "accounts/accountstore.h"
+#include "filebytes.h"
 
 using namespace kavelon;
 
@@ -42,11 +43,6 @@ bool OpenWith(AccountStore& store, const QString& file, const QStringList& numbe
     }
     if (!ok) qWarning("%s", qPrintable(error));
     return ok;
-}
-
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Makes an SQLite file the way another program would.
@@ -110,7 +106,7 @@ class TestAccountStore : public QObject {
         struct stat info {};
         QCOMPARE(stat(QFile::encodeName(file).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0600u);
-        QVERIFY(FileBytes(file).startsWith(QByteArray("SQLite format 3\0", 16)));
+        QVERIFY(Contents(file).startsWith(QByteArray("SQLite format 3\0", 16)));
         QVERIFY(store.selectAll(error).value().isEmpty());
         QVERIFY(store.selectForOrder(QStringLiteral("123456"), error).value().isEmpty());
     }
@@ -253,14 +249,14 @@ class TestAccountStore : public QObject {
         } else {
             QVERIFY(MakeSqliteFile(file_, statements));
         }
-        const QByteArray before = FileBytes(file_);
+        const QByteArray before = Contents(file_);
 
         AccountStore store;
         QString error;
         QVERIFY(!store.open(file_, error));
         QCOMPARE(error, QStringLiteral("Het bestand '%1' is geen Kavelon-accountbestand.")
                             .arg(QDir::toNativeSeparators(file_)));
-        QCOMPARE(FileBytes(file_), before);
+        QCOMPARE(Contents(file_), before);
         QVERIFY(!QFile::exists(file_ + QStringLiteral("-journal")));
         QVERIFY(!store.selectAll(error));
     }
@@ -334,11 +330,11 @@ class TestAccountStore : public QObject {
         writer.setDatabaseName(bin + "/Kavelon.kvd");
         QVERIFY(writer.open() && writer.transaction());
         QVERIFY(QSqlQuery(writer).exec("INSERT INTO Debiteur VALUES ('300400', 'piet', 'x')"));
-        const QByteArray before = FileBytes(bin + "/Kavelon.kvd");
+        const QByteArray before = Contents(bin + "/Kavelon.kvd");
 
         const QString copy = InstalledAccountFilePath(bin, data);
         QCOMPARE(copy, data + "/Kavelon.kvd");
-        QCOMPARE(FileBytes(bin + "/Kavelon.kvd"), before);
+        QCOMPARE(Contents(bin + "/Kavelon.kvd"), before);
         struct stat info {};
         QCOMPARE(stat(QFile::encodeName(copy).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0600u);

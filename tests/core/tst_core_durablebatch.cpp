@@ -5,16 +5,12 @@
 #include <QtTest>
 
 #include "core/durablebatch.h"
+#include "filebytes.h"
 #include "unwritable.h"
 
 using namespace kavelon;
 
 namespace {
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
-}
 
 QStringList Names(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
@@ -42,12 +38,12 @@ void DurableBatchTest::commitPutsEveryFileInPlaceInOrder() {
     QVERIFY(batch.add(b, QByteArray(100000, 'b')));
     QVERIFY(batch.add(a, "tweede a"));  // added later: renamed in later, so it wins
     QCOMPARE(batch.size(), 3);
-    QCOMPARE(Read(a), QByteArray("oud"));  // nothing is in place before the commit
+    QCOMPARE(Contents(a), QByteArray("oud"));  // nothing is in place before the commit
     QCOMPARE(Names(dir.path()).size(), 4);
     QCOMPARE(batch.commit(), QList<bool>({true, true, true}));
     QCOMPARE(batch.size(), 0);
-    QCOMPARE(Read(a), QByteArray("tweede a"));
-    QCOMPARE(Read(b), QByteArray(100000, 'b'));
+    QCOMPARE(Contents(a), QByteArray("tweede a"));
+    QCOMPARE(Contents(b), QByteArray(100000, 'b'));
     QCOMPARE(Names(dir.path()), QStringList({"a.icb", "b.icb"}));
     QCOMPARE(batch.commit(), QList<bool>());
 }
@@ -63,8 +59,8 @@ void DurableBatchTest::linksAreReplacedNotWrittenThrough() {
     QVERIFY(batch.add(link, "nieuw"));
     QCOMPARE(batch.commit(), QList<bool>({true}));
     QVERIFY(!QFileInfo(link).isSymLink());
-    QCOMPARE(Read(link), QByteArray("nieuw"));
-    QCOMPARE(Read(elsewhere), QByteArray("blijft"));
+    QCOMPARE(Contents(link), QByteArray("nieuw"));
+    QCOMPARE(Contents(elsewhere), QByteArray("blijft"));
 }
 
 void DurableBatchTest::anUncommittedBatchLeavesNothing() {
@@ -89,7 +85,7 @@ void DurableBatchTest::aFolderThatRefusesFilesFailsOnlyItsFiles() {
     QVERIFY(!noSpace);
     QVERIFY(batch.add(dir.filePath("f.icb"), "ja"));
     QCOMPARE(batch.commit(), QList<bool>({true}));
-    QCOMPARE(Read(dir.filePath("f.icb")), QByteArray("ja"));
+    QCOMPARE(Contents(dir.filePath("f.icb")), QByteArray("ja"));
     QCOMPARE(Names(closed), QStringList());
 }
 

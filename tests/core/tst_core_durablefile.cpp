@@ -4,20 +4,12 @@
 
 #include "core/durablefile.h"
 #include "core/logfile.h"
+#include "filebytes.h"
 
 #include <sched.h>
 #include <sys/mount.h>
 
 using namespace kavelon;
-
-namespace {
-
-QByteArray Contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-}  // namespace
 
 // Files written so that their name holds either the old or the whole new content.
 class DurableFileTest : public QObject {

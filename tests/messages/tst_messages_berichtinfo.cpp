@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "core/paths.h"
+#include "filebytes.h"
 #include "messages/berichtinfo.h"
 #include "testdata.h"
 
@@ -20,16 +21,6 @@ class BerichtInfoTest : public QObject {
     void readsTheNamedFolder();
     void missingFileGivesNothing();
 };
-
-namespace {
-
-// Writes a file as the ordering software does: CR LF after every line, Windows-1252.
-bool WriteMessage(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-}  // namespace
 
 void BerichtInfoTest::orders_data() {
     QTest::addColumn<QString>("file");
@@ -161,9 +152,9 @@ void BerichtInfoTest::readsTheNamedFolder() {
     QVERIFY(QDir(main.path()).mkdir("icm"));
     QVERIFY(QDir(main.path()).mkdir("verzonden"));
     const QString name = "order 12.icm";
-    QVERIFY(WriteMessage(directory + "icm" + kPathSep + name, "x\r\nWacht\r\n\r\n\r\n1\r\n"));
-    QVERIFY(WriteMessage(directory + "verzonden" + kPathSep + name,
-                         "x\r\nVerzonden \xe9\xe9n\r\n\r\n\r\n 2 \r\n"));
+    QVERIFY(WriteBytes(directory + "icm" + kPathSep + name, "x\r\nWacht\r\n\r\n\r\n1\r\n"));
+    QVERIFY(WriteBytes(directory + "verzonden" + kPathSep + name,
+                       "x\r\nVerzonden \xe9\xe9n\r\n\r\n\r\n 2 \r\n"));
 
     const BerichtInfo pending = GetBerichtInfo(directory, name, "icm", false);
     QCOMPARE(pending.strRef, "Wacht");

@@ -8,6 +8,7 @@
 
 #include "core/codec.h"
 #include "core/paths.h"
+#include "filebytes.h"
 #include "messages/orderpage.h"
 #include "unwritable.h"
 
@@ -32,16 +33,6 @@ class OrderPageTest : public QObject {
 namespace {
 
 const QString kPages = QStringLiteral(KAVELON_TEST_DATA "/pages") + kPathSep;
-
-QByteArray ReadBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QString Page(const QString& path) {
     return path.endsWith(".icb") ? CreateIcbHtml(path) : CreateIcmHtml(path);
@@ -72,7 +63,7 @@ void OrderPageTest::pageMatchesExpected() {
     if (qEnvironmentVariableIntValue("KAVELON_UPDATE_GOLDEN") == 1)
         QVERIFY(WriteBytes(expectedPath, EncodeCp1252(page)));
 
-    const QString expected = DecodeCp1252(ReadBytes(expectedPath));
+    const QString expected = DecodeCp1252(Contents(expectedPath));
     qsizetype at = 0;  // where the pages part
     while (at < page.size() && at < expected.size() && page[at] == expected[at]) ++at;
     QVERIFY2(page == expected, qPrintable(QString("differs at %1:\n  got:      %2\n  expected: %3")
@@ -127,12 +118,12 @@ void OrderPageTest::pageFileWritten() {
     QString pagePath;
     QVERIFY(WritePageFile(directory, CreateIcmHtml(kPages + "order-full.icm"), &pagePath));
     QCOMPARE(pagePath, path);
-    QCOMPARE(ReadBytes(path), ReadBytes(kPages + "order-full.html"));
-    QVERIFY(ReadBytes(path).contains("<td>Renovatie caf\xE9</td>"));
+    QCOMPARE(Contents(path), Contents(kPages + "order-full.html"));
+    QVERIFY(Contents(path).contains("<td>Renovatie caf\xE9</td>"));
 
     // Replaced whole, in single bytes; what the code page lacks becomes "?".
     QVERIFY(WritePageFile(directory, QStringLiteral("<p>\u00E9 \u20AC \u0141</p>"), nullptr));
-    QCOMPARE(ReadBytes(path), QByteArray("<p>\xE9 \x80 ?</p>"));
+    QCOMPARE(Contents(path), QByteArray("<p>\xE9 \x80 ?</p>"));
     QCOMPARE(QDir(directory + "temp").entryList(QDir::Files | QDir::Hidden), {"Temp.html"});
 }
 

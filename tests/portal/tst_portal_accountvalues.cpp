@@ -1,19 +1,12 @@
-#include <QDir>
 #include <QJsonArray>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include "accounts/accountstore.h"
 #include "accounts/frmdebiteur.h"
-#include "core/codec.h"
-#include "messagefiles.h"
-#include "sandboxportal.h"
+#include "kavelonrun.h"
 #include "ui/msgbox.h"
 #include "windowtest.h"
 
@@ -45,17 +38,6 @@ const Account kCodePage{QStringLiteral("200300"), QStringLiteral("\u00c6r\u00f8 
 const Account kBeyondCodePage{
     QStringLiteral("300500"), QStringLiteral("\u0141\u00f3d\u017a"),
     QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c\u2713\U0001F600")};
-
-// An order for the account's number that the sandbox accepts: line 19 counts its one line.
-QStringList Order(const QString& number) {
-    QStringList lines = OrderLines(QStringLiteral("Waarden"), number);
-    lines[18] = QStringLiteral("1");
-    lines << "1"
-          << "ART1"
-          << "Kraan"
-          << "12.50";
-    return lines;
-}
 
 // The fields of a form body as any form parser reads them: split at "&" and the first "=",
 // "+" a space, "%XX" one Windows-1252 byte.
@@ -94,13 +76,15 @@ class AccountValuesTest : public QObject {
     QStringList storedRows() const;
     // The account values of every post to a page since the run began, oldest first.
     QStringList sent(const QString& page, const QStringList& names, QStringList* files = nullptr);
-    int run();
-    QString log() const;
-    QStringList names(const QString& folder) const;
+    int run() {
+        requestsBefore_ = portal_->requests().size();
+        return kavelon_->run(*portal_);
+    }
+    QString log() const { return kavelon_->log(); }
+    QStringList names(const QString& folder) const { return kavelon_->names(folder); }
 
     std::unique_ptr<SandboxPortal> portal_;
-    std::unique_ptr<QTemporaryDir> root_;
-    QString program_;
+    std::unique_ptr<PrivateKavelon> kavelon_;
     QString main_;
     qsizetype requestsBefore_ = 0;
 };
@@ -111,25 +95,19 @@ void AccountValuesTest::initTestCase() {
     QVERIFY2(portal_->started(), "the sandbox portal did not start");
 }
 
+// No accounts to begin with: each test types its own into the editor.
 void AccountValuesTest::init() {
-    root_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(root_->isValid());
-    // A copy of the program in a folder of its own keeps the account file beside it private.
-    QVERIFY(QDir(root_->path()).mkdir("program"));
-    program_ = root_->filePath("program/kavelon");
-    QVERIFY(QFile::copy(KAVELON_BINARY, program_));
-    main_ = root_->filePath("rilvost/");
-    QVERIFY(QDir().mkpath(main_ + "icm"));
-    QSettings settings(root_->filePath("config/Kavelon/Kavelon.conf"), QSettings::IniFormat);
-    settings.setValue("Local/Directory", main_);
-    settings.setValue("Local/OnlineCheck", "0");
+    kavelon_ =
+        std::make_unique<PrivateKavelon>(KAVELON_BINARY, QString(), PrivateKavelon::NoAccounts);
+    QVERIFY(kavelon_->ready());
+    main_ = kavelon_->main();
 }
 
 // Adds each account through the account editor, as a user would type it.
 void AccountValuesTest::type(const QList<Account>& accounts) {
     AccountStore store;
     QString error;
-    QVERIFY2(store.open(root_->filePath("program/" + kAccountFileName), error), qPrintable(error));
+    QVERIFY2(store.open(kavelon_->accountFile(), error), qPrintable(error));
     for (const Account& account : accounts) {
         FrmDebiteur editor(&store);
         editor.strInput = QString();
@@ -160,7 +138,7 @@ QStringList AccountValuesTest::storedRows() const {
     QList<Account> rows;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "accountvalues");
-        db.setDatabaseName(root_->filePath("program/" + kAccountFileName));
+        db.setDatabaseName(kavelon_->accountFile());
         if (db.open()) {
             QSqlQuery query(db);
             query.exec(
@@ -187,44 +165,13 @@ QStringList AccountValuesTest::sent(const QString& page, const QStringList& name
     return Rows(values);
 }
 
-int AccountValuesTest::run() {
-    requestsBefore_ = portal_->requests().size();
-    QProcess kavelon;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name :
-         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "http_proxy", "https_proxy"})
-        env.remove(name);
-    env.insert("HOME", root_->path());
-    env.insert("XDG_CONFIG_HOME", root_->filePath("config"));
-    env.insert("XDG_DATA_HOME", root_->filePath("data"));
-    portal_->addTo(env);
-    kavelon.setProcessEnvironment(env);
-    kavelon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    kavelon.start(program_, {"auto"});
-    if (!kavelon.waitForFinished(240000)) {
-        kavelon.kill();
-        return -1;
-    }
-    return kavelon.exitStatus() == QProcess::NormalExit ? kavelon.exitCode() : -2;
-}
-
-QString AccountValuesTest::log() const {
-    const QStringList logs = QDir(main_ + "logfiles").entryList({"Log*.txt"}, QDir::Files);
-    if (logs.size() != 1) return "<no single log>";
-    QFile file(main_ + "logfiles/" + logs.first());
-    return file.open(QIODevice::ReadOnly) ? DecodeCp1252(file.readAll()) : "<unreadable log>";
-}
-
-QStringList AccountValuesTest::names(const QString& folder) const {
-    return QDir(main_ + folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
 void AccountValuesTest::valuesAreStoredAndSentExactly() {
     type({kSqlNumber, kCodePage});
     QCOMPARE(storedRows(), Rows({kSqlNumber, kCodePage}));
     letPortalKnow({kSqlNumber, kCodePage});
-    QVERIFY(WriteMessageFile(main_ + "icm/sql.icm", Order(kSqlNumber.number)));
-    QVERIFY(WriteMessageFile(main_ + "icm/codepage.icm", Order(kCodePage.number)));
+    QVERIFY(WriteMessageFile(main_ + "icm/sql.icm", AcceptedOrder("Waarden", kSqlNumber.number)));
+    QVERIFY(
+        WriteMessageFile(main_ + "icm/codepage.icm", AcceptedOrder("Waarden", kCodePage.number)));
 
     QCOMPARE(run(), 0);
     QCOMPARE(names("verzonden"), QStringList({"codepage.icm", "sql.icm"}));
@@ -248,8 +195,10 @@ void AccountValuesTest::valuesBeyondTheCodePageTravelAsQuestionMarks() {
     type({kBeyondCodePage, kCodePage});
     QCOMPARE(storedRows(), Rows({kBeyondCodePage, kCodePage}));
     letPortalKnow({kBeyondCodePage, kCodePage});
-    QVERIFY(WriteMessageFile(main_ + "icm/beyond.icm", Order(kBeyondCodePage.number)));
-    QVERIFY(WriteMessageFile(main_ + "icm/codepage.icm", Order(kCodePage.number)));
+    QVERIFY(WriteMessageFile(main_ + "icm/beyond.icm",
+                             AcceptedOrder("Waarden", kBeyondCodePage.number)));
+    QVERIFY(
+        WriteMessageFile(main_ + "icm/codepage.icm", AcceptedOrder("Waarden", kCodePage.number)));
 
     QCOMPARE(run(), 1);
     QCOMPARE(names("icm"), QStringList({"beyond.icm"}));

@@ -8,6 +8,7 @@
 #include "core/paths.h"
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "filebytes.h"
 #include "messagefiles.h"
 #include "portal/exchange.h"
 #include "portal/portalclient.h"
@@ -26,15 +27,6 @@ struct NoPump : EventPump {
 
 const QString kOk = "<IcmStatus>Correct</IcmStatus><Message>m</Message>";
 
-QByteArray Contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 }  // namespace
 
 // How the program reads the portal's answers: what it reports and what it stores.

@@ -5,8 +5,8 @@
 #include <QtTest>
 
 #include "core/durablefile.h"
+#include "kavelonrun.h"
 #include "portal/exchange.h"
-#include "privatekavelon.h"
 
 #include <signal.h>
 
@@ -21,11 +21,6 @@ constexpr qint64 kInFlightMs = 250;  // an answer this fresh may still be on its
 constexpr int kQueuedPerAccount = 8;
 constexpr int kBatchTemporaries =
     1000;  // the program flushes up to this many confirmations at once
-
-QByteArray Contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 quint32 CrashSeed() {
     bool ok = false;
@@ -48,7 +43,7 @@ class CrashFetchTest : public QObject {
     int fetchRequests() const;
 
     std::unique_ptr<SandboxPortal> portal_;
-    PrivateKavelon kavelon_;
+    PrivateKavelon kavelon_{KAVELON_BINARY};
     QString main_;
 };
 
@@ -103,7 +98,7 @@ void CrashFetchTest::killsDuringTheFetchLoseNothing() {
     QRandomGenerator random(seed);
     portal_ = std::make_unique<SandboxPortal>(KAVELON_PORTAL_PROGRAM, kHeldBackMs);
     QVERIFY2(portal_->started(), "the sandbox portal did not start");
-    QVERIFY(kavelon_.prepare(KAVELON_BINARY));
+    QVERIFY(kavelon_.ready());
     main_ = kavelon_.main();
     portal_->setFault("slow-end");
 

@@ -41,7 +41,7 @@ void CrashSendTest::writeOrders(int count) {
         const QString debNr = next_ % 2 ? "100200" : "300400";
         const QString path = kavelon_->main() + "icm/" + name;
         QVERIFY(WriteMessageFile(path, AcceptedOrder("Order " + QString::number(next_), debNr)));
-        written_.insert(name, PrivateKavelon::Contents(path));
+        written_.insert(name, Contents(path));
         ++next_;
     }
 }
@@ -58,8 +58,7 @@ void CrashSendTest::checkEveryOrderOnce(const QString& moment) {
         for (const QString& place : places) {
             if (!QFileInfo::exists(place)) continue;
             ++found;
-            QVERIFY2(PrivateKavelon::Contents(place) == it.value(),
-                     qPrintable(moment + ": " + place + " changed"));
+            QVERIFY2(Contents(place) == it.value(), qPrintable(moment + ": " + place + " changed"));
         }
         QVERIFY2(found == 1,
                  qPrintable(QString("%1: %2 found %3 times").arg(moment, it.key()).arg(found)));

@@ -1,13 +1,7 @@
 #include <QDir>
-#include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include "accounts/accountstore.h"
-#include "core/codec.h"
-#include "messagefiles.h"
-#include "sandboxportal.h"
+#include "kavelonrun.h"
 
 using namespace kavelon;
 
@@ -21,11 +15,6 @@ QStringList Order(const QString& ref, const QString& debNr, int count, int lines
         lines << QString::number(i) << "ART" + QString::number(i) << "Kraan \u00e9"
               << "12.50";
     return lines;
-}
-
-QByteArray Contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 }  // namespace
@@ -48,14 +37,17 @@ class EndToEndTest : public QObject {
     void untrustedCertificatesSendNothing();
 
   private:
-    int run(const QHash<QString, QString>& extraEnv = {});
-    void addOrder(const QString& name, const QStringList& lines);
-    QString log() const;
-    QStringList names(const QString& folder) const;
+    int run(const QHash<QString, QString>& extraEnv = {}) {
+        return kavelon_->run(*portal_, extraEnv);
+    }
+    void addOrder(const QString& name, const QStringList& lines) {
+        QVERIFY(WriteMessageFile(main_ + "icm/" + name, lines));
+    }
+    QString log() const { return kavelon_->log(); }
+    QStringList names(const QString& folder) const { return kavelon_->names(folder); }
 
     std::unique_ptr<SandboxPortal> portal_;
-    std::unique_ptr<QTemporaryDir> root_;
-    QString program_;
+    std::unique_ptr<PrivateKavelon> kavelon_;
     QString main_;
 };
 
@@ -66,60 +58,9 @@ void EndToEndTest::initTestCase() {
 
 void EndToEndTest::init() {
     portal_->setFault(QString());
-    root_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(root_->isValid());
-    // A copy of the program in a folder of its own keeps the account file beside it private.
-    QVERIFY(QDir(root_->path()).mkdir("program"));
-    program_ = root_->filePath("program/kavelon");
-    QVERIFY(QFile::copy(KAVELON_BINARY, program_));
-    main_ = root_->filePath("rilvost/");
-    QVERIFY(QDir().mkpath(main_ + "icm"));
-    {
-        AccountStore store;
-        QString error;
-        QVERIFY2(store.open(root_->filePath("program/Kavelon.kvd"), error), qPrintable(error));
-        Debiteur demo{0, "100-200", "demo", "demo"};
-        Debiteur winkel{0, "300400", "winkel", "p&ss+w0rd"};
-        QVERIFY(store.addNew(demo, error) && store.addNew(winkel, error));
-    }
-    QSettings settings(root_->filePath("config/Kavelon/Kavelon.conf"), QSettings::IniFormat);
-    settings.setValue("Local/Directory", main_);
-    settings.setValue("Local/OnlineCheck", "0");
-}
-
-int EndToEndTest::run(const QHash<QString, QString>& extraEnv) {
-    QProcess kavelon;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name :
-         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "http_proxy", "https_proxy"})
-        env.remove(name);
-    env.insert("HOME", root_->path());
-    env.insert("XDG_CONFIG_HOME", root_->filePath("config"));
-    env.insert("XDG_DATA_HOME", root_->filePath("data"));
-    portal_->addTo(env);
-    for (auto it = extraEnv.begin(); it != extraEnv.end(); ++it) env.insert(it.key(), it.value());
-    kavelon.setProcessEnvironment(env);
-    kavelon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    kavelon.start(program_, {"auto"});
-    if (!kavelon.waitForFinished(240000)) {
-        kavelon.kill();
-        return -1;
-    }
-    return kavelon.exitStatus() == QProcess::NormalExit ? kavelon.exitCode() : -2;
-}
-
-void EndToEndTest::addOrder(const QString& name, const QStringList& lines) {
-    QVERIFY(WriteMessageFile(main_ + "icm/" + name, lines));
-}
-
-QString EndToEndTest::log() const {
-    const QStringList logs = QDir(main_ + "logfiles").entryList({"Log*.txt"}, QDir::Files);
-    return logs.size() == 1 ? DecodeCp1252(Contents(main_ + "logfiles/" + logs.first()))
-                            : QString("<no single log>");
-}
-
-QStringList EndToEndTest::names(const QString& folder) const {
-    return QDir(main_ + folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    kavelon_ = std::make_unique<PrivateKavelon>(KAVELON_BINARY);
+    QVERIFY(kavelon_->ready());
+    main_ = kavelon_->main();
 }
 
 // Also with a portal that answers in chunks after an interim answer and hangs up after each
@@ -263,7 +204,7 @@ void EndToEndTest::fetchFaultsAreReported() {
     portal_->setFault(fault);
     QCOMPARE(run(), 1);
     QVERIFY2(log().contains(line + "\r\n"), qPrintable(log()));
-    QCOMPARE(QDir(root_->filePath("rilvost")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+    QCOMPARE(QDir(main_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList({"icb", "icm", "logfiles", "temp", "verzonden"}));
 }
 

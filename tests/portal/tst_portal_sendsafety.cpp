@@ -22,11 +22,6 @@ namespace {
 const QString kSendError = "Er is een fout opgetreden tijdens het verzenden van de order.\r\n";
 const QString kCheckOnline = "Controleer online of de order verwerkt is!\r\n";
 
-bool WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 bool Link(const QString& target, const QString& link) {
     return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) ==
            0;
@@ -157,10 +152,10 @@ void SendSafetyTest::orderReplacedDuringPostStays() {
         QVERIFY(file.open(change == "append" ? QIODevice::Append : QIODevice::ReadWrite));
         QVERIFY(file.write(change == "append" ? "1\r\n" : "\r\nVersie 2") > 0);
     }
-    const QByteArray changed = PrivateKavelon::Contents(order);
+    const QByteArray changed = Contents(order);
     QCOMPARE(PrivateKavelon::Finish(run), 1);
     QCOMPARE(kavelon_->names("icm"), QStringList({"order.icm"}));
-    QCOMPARE(PrivateKavelon::Contents(order), changed);
+    QCOMPARE(Contents(order), changed);
     QVERIFY(kavelon_->names("verzonden").isEmpty());
     const QString log = kavelon_->logs();
     QVERIFY2(log.contains("Het ICM-bericht is tijdens het verzenden gewijzigd en blijft staan voor "
@@ -173,14 +168,14 @@ void SendSafetyTest::orderReplacedDuringPostStays() {
     portal_->setFault(QString());
     kavelon_->run(*portal_);
     QCOMPARE(kavelon_->names("verzonden"), QStringList({"order.icm"}));
-    QCOMPARE(PrivateKavelon::Contents(kavelon_->main() + "verzonden/order.icm"), changed);
+    QCOMPARE(Contents(kavelon_->main() + "verzonden/order.icm"), changed);
 }
 
 void SendSafetyTest::specialFilesAndOutsideLinksAreNeverSent() {
     const QString icm = kavelon_->main() + "icm/";
     // A file outside that reads like an order: only the refusal keeps it from the portal.
     QVERIFY(WriteMessageFile(kavelon_->path("secret.txt"), OrderLines("GEHEIM", "100200")));
-    const QByteArray secret = PrivateKavelon::Contents(kavelon_->path("secret.txt"));
+    const QByteArray secret = Contents(kavelon_->path("secret.txt"));
     QVERIFY(::mkfifo(QFile::encodeName(kavelon_->path("pipe")), 0600) == 0);
     QVERIFY(::mkfifo(QFile::encodeName(icm + "pipe.icm"), 0600) == 0);
     QVERIFY(Link("/dev/zero", icm + "zero.icm"));
@@ -207,7 +202,7 @@ void SendSafetyTest::specialFilesAndOutsideLinksAreNeverSent() {
         QVERIFY2(!posts.contains(refused), refused);
     for (const QJsonObject& record : portal_->requests())
         QVERIFY(!SandboxPortal::BodyOf(record).contains("GEHEIM"));
-    QCOMPARE(PrivateKavelon::Contents(kavelon_->path("secret.txt")), secret);
+    QCOMPARE(Contents(kavelon_->path("secret.txt")), secret);
     QCOMPARE(kavelon_->names("verzonden"), QStringList({"binnen.icm", "gewoon.icm"}));
 
     const QString log = kavelon_->logs();
@@ -263,10 +258,10 @@ void SendSafetyTest::ordersLeftBeingMovedComeBack() {
     QVERIFY(WriteMessageFile(icm + ".alleen.icm.verzenden", AcceptedOrder("Alleen", "100200")));
     QVERIFY(WriteMessageFile(icm + ".dubbel.icm.verzenden", AcceptedOrder("Oud", "100200")));
     addOrder("dubbel.icm", AcceptedOrder("Nieuw", "100200"));
-    const QByteArray old = PrivateKavelon::Contents(icm + ".dubbel.icm.verzenden");
+    const QByteArray old = Contents(icm + ".dubbel.icm.verzenden");
     QCOMPARE(kavelon_->run(*portal_), 0);
     QCOMPARE(kavelon_->names("icm"), QStringList({"alleen.icm", "dubbel (2).icm"}));
-    QCOMPARE(PrivateKavelon::Contents(icm + "dubbel (2).icm"), old);
+    QCOMPARE(Contents(icm + "dubbel (2).icm"), old);
     QCOMPARE(kavelon_->names("verzonden"), QStringList({"dubbel.icm"}));
     QCOMPARE(kavelon_->run(*portal_), 0);  // and the next send sends them
     QVERIFY(kavelon_->names("icm").isEmpty());
@@ -290,7 +285,7 @@ void SendSafetyTest::hostileMessageFiles() {
     QStringList counted = OrderLines("Veel regels", "100200");
     counted[18] = "2000000000";
     addOrder("count.icm", counted);
-    QByteArray nul = PrivateKavelon::Contents(icm + "count.icm");
+    QByteArray nul = Contents(icm + "count.icm");
     nul.replace('e', '\0');
     QVERIFY(WriteBytes(icm + "nul.icm", nul));
     addOrder("unreadable.icm", AcceptedOrder("Geen toegang", "100200"));

@@ -1,23 +1,14 @@
 #include <QDir>
 #include <QtTest>
 
+#include "kavelonrun.h"
 #include "portal/exchange.h"
-#include "privatekavelon.h"
 #include "unwritable.h"
 
 #include <sched.h>
 #include <sys/mount.h>
 
 using namespace kavelon;
-
-namespace {
-
-QByteArray Contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-}  // namespace
 
 // The real "kavelon auto" storing confirmations where the medium refuses them: a full file
 // system, an unwritable confirmations folder, an unwritable folder of sent orders.
@@ -76,8 +67,8 @@ void StorageTest::fullMediumLosesNothing() {
     if (mount("tmpfs", QFile::encodeName(main).constData(), "tmpfs", 0, "size=200k") != 0)
         QSKIP("a small tmpfs cannot be mounted here");
     mounted_ = main;
-    PrivateKavelon kavelon;
-    QVERIFY(kavelon.prepare(KAVELON_BINARY, main));
+    PrivateKavelon kavelon(KAVELON_BINARY, main);
+    QVERIFY(kavelon.ready());
     const qsizetype handedBefore = HandedOut(*portal_).size();
     QVERIFY(QueueConfirmations(*portal_, 50, "vol-a"));
     QVERIFY(QueueConfirmations(*portal_, 50, "vol-b", true));
@@ -107,8 +98,8 @@ void StorageTest::fullMediumLosesNothing() {
 }
 
 void StorageTest::unwritableConfirmationsFolderLosesNothing() {
-    PrivateKavelon kavelon;
-    QVERIFY(kavelon.prepare(KAVELON_BINARY));
+    PrivateKavelon kavelon(KAVELON_BINARY);
+    QVERIFY(kavelon.ready());
     const QString main = kavelon.main();
     QVERIFY(QDir(main).mkdir("icb"));
     QVERIFY(QueueConfirmations(*portal_, 3, "ro-icb"));
@@ -132,17 +123,11 @@ void StorageTest::unwritableConfirmationsFolderLosesNothing() {
 
 // The accepted order stays pending (the move is refused); its confirmation is stored.
 void StorageTest::unwritableSentFolderLosesNothing() {
-    PrivateKavelon kavelon;
-    QVERIFY(kavelon.prepare(KAVELON_BINARY));
+    PrivateKavelon kavelon(KAVELON_BINARY);
+    QVERIFY(kavelon.ready());
     const QString main = kavelon.main();
     QVERIFY(QDir(main).mkdir("verzonden"));
-    QStringList order = OrderLines("Verzonden dicht", "100200");
-    order[18] = "1";
-    order << "1"
-          << "A1"
-          << "Kraan"
-          << "1.00";
-    QVERIFY(WriteMessageFile(main + "icm/dicht.icm", order));
+    QVERIFY(WriteMessageFile(main + "icm/dicht.icm", AcceptedOrder("Verzonden dicht", "100200")));
     const QByteArray before = Contents(main + "icm/dicht.icm");
     {
         UnwritableFolder verzonden(main + "verzonden");
