@@ -22,6 +22,8 @@ using namespace durable;
 #ifndef _WIN32
 
 QByteArray FolderOf(const QByteArray& file) {
+    const qsizetype slash = file.lastIndexOf('/');
+    if (slash > 0 && file.startsWith('/')) return file.left(slash);
     return QFile::encodeName(QFileInfo(QFile::decodeName(file)).absolutePath());
 }
 

@@ -543,8 +543,18 @@ void PortalExchange::ForgetAnswer(const QString& path) {
 
 void PortalExchange::MarkDone(KeptAnswer& kept, int number) {
     kept.done.insert(number);
-    if (!kept.path.isEmpty())
-        AppendToFile(DoneListOf(kept.path), '[' + QByteArray::number(number) + "]\n");
+    if (!kept.path.isEmpty()) kept.unsaved += '[' + QByteArray::number(number) + "]\n";
+}
+
+// Adds the elements marked done since the last time to the lists beside the kept answers.
+void PortalExchange::SaveDoneLists(KeptAnswer& current) {
+    const auto save = [](KeptAnswer& kept) {
+        if (kept.unsaved.isEmpty()) return;
+        AppendToFile(DoneListOf(kept.path), kept.unsaved);
+        kept.unsaved.clear();
+    };
+    save(current);
+    for (KeptAnswer& kept : kept_) save(kept);
 }
 
 // A confirmation stored under a name replaces what older answers still hold for it.
@@ -580,6 +590,7 @@ void PortalExchange::StoreElements(const QList<FileElement>& elements, KeptAnswe
             Settle(*batched[i], placed[i] ? Stored::Yes : Stored::Failed, kept);
         }
         batched.clear();
+        SaveDoneLists(kept);
     };
     for (const FileElement& element : elements) {
         if (kept.done.contains(element.number)) continue;

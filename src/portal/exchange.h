@@ -70,6 +70,7 @@ class PortalExchange {
         QString path;
         QSet<int> done;
         QList<std::pair<int, QString>> pending;  // element number and stored name
+        QByteArray unsaved;  // records of the done list not yet added to its file
     };
     void StoreElements(const QList<FileElement>& elements, KeptAnswer& kept);
     enum class Stored { Yes, Refused, Failed };
@@ -77,6 +78,7 @@ class PortalExchange {
     QString ElementRefusal(const FileElement& element) const;
     void WriteNotStored(const QString& name, bool kept);
     void MarkDone(KeptAnswer& kept, int number);
+    void SaveDoneLists(KeptAnswer& current);
     void Supersede(const QString& storedName, KeptAnswer& current);
     QString KeepAnswer(const QString& answer);
     void ForgetAnswer(const QString& path);
