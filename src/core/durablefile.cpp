@@ -112,7 +112,7 @@ bool AppendToFile(const QString& path, const QByteArray& bytes) {
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    const bool ok = WriteAll(fd, bytes);
+    const bool ok = WriteAll(fd, bytes) && ::fdatasync(fd) == 0;
     return ::close(fd) == 0 && ok;
 #else
     QFile file(path);

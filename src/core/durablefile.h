@@ -19,7 +19,8 @@ struct DurableWrite {
 // replaced, never written through. Nothing is left under the temporary name on failure.
 DurableWrite WriteFileDurably(const QString& path, const QByteArray& bytes);
 
-// Appends bytes to a file (created when missing), checking every write; not synced.
+// Appends bytes to a file (created when missing), checking every write; the data is on disk
+// when it returns true.
 bool AppendToFile(const QString& path, const QByteArray& bytes);
 
 // True for the temporary names WriteFileDurably uses (the suffix holds a capital letter, which
