@@ -44,6 +44,19 @@ void AddStopColumns() {
     QTest::addColumn<int>("linesRead");
 }
 
+// One row of the columns above.
+void StopRow(const char* tag, const char* file, MessageFailure failure, int headerLines,
+             Status status, int count, const QStringList& articles, int linesRead) {
+    QTest::newRow(tag) << QString(file) << failure << headerLines << status << count << articles
+                       << linesRead;
+}
+
+// The header lines of a message, by number, against their expected texts.
+template <typename Read>
+void CheckLines(const Read& message, std::initializer_list<std::pair<int, QString>> lines) {
+    for (const auto& [number, text] : lines) QCOMPARE(message.line(number), text);
+}
+
 template <typename OrderLine>
 void CheckStop(const Message<OrderLine>& message) {
     QFETCH(MessageFailure, failure);
@@ -72,13 +85,13 @@ void MessageFileTest::orderReadsTheLineTable() {
     QCOMPARE(message.failure, MessageFailure::None);
     QVERIFY(!message.failed());
     QCOMPARE(message.header.size(), kIcmHeaderLines);
-    QCOMPARE(message.line(1), "ICM 2.0");
-    QCOMPARE(message.line(5), "  104233  ");  // as written
-    QCOMPARE(message.line(10), "Stationsstraat");
-    QCOMPARE(message.line(18), "bij de achteringang");
-    QCOMPARE(message.line(19), "2");
-    QCOMPARE(message.line(0), QString());
-    QCOMPARE(message.line(20), QString());  // the first order line is not a header line
+    CheckLines(message, {{1, "ICM 2.0"},
+                         {5, "  104233  "},  // as written
+                         {10, "Stationsstraat"},
+                         {18, "bij de achteringang"},
+                         {19, "2"},
+                         {0, QString()},
+                         {20, QString()}});  // the first order line is not a header line
     QVERIFY(message.hasOrderLineSection());
     QCOMPARE(message.count.status, Status::Counted);
     QCOMPARE(message.count.count, 2);
@@ -97,38 +110,27 @@ void MessageFileTest::orderReadsTheLineTable() {
 
 void MessageFileTest::orderStops_data() {
     AddStopColumns();
+    using enum MessageFailure;
+    using enum Status;
 
     const QStringList two{"100234", "200876"};
-    QTest::newRow("empty file") << "empty.icm" << MessageFailure::HeaderIncomplete << 0
-                                << Status::NoSection << 0 << QStringList() << 0;
-    QTest::newRow("ends before the count line")
-        << "header-short.icm" << MessageFailure::HeaderIncomplete << 18 << Status::NoSection << 0
-        << QStringList() << 18;
-    QTest::newRow("blank count: no section") << "count-blank.icm" << MessageFailure::None << 19
-                                             << Status::NoSection << 0 << QStringList() << 19;
-    QTest::newRow("zero") << "count-zero.icm" << MessageFailure::None << 19 << Status::Counted << 0
-                          << QStringList() << 19;
-    QTest::newRow("negative") << "count-negative.icm" << MessageFailure::None << 19
-                              << Status::Counted << -5 << QStringList() << 19;
-    QTest::newRow("letters count zero") << "count-letters.icm" << MessageFailure::None << 19
-                                        << Status::Counted << 0 << QStringList() << 19;
-    QTest::newRow("2.6 counts three")
-        << "count-rounded.icm" << MessageFailure::None << 19 << Status::Counted << 3
-        << (two + QStringList{"300111"}) << 31;
-    QTest::newRow("number and word")
-        << "count-words.icm" << MessageFailure::None << 19 << Status::Counted << 2 << two << 27;
-    QTest::newRow("lines after the last are ignored")
-        << "count-extra.icm" << MessageFailure::None << 19 << Status::Counted << 2 << two << 27;
-    QTest::newRow("count too large") << "count-too-large.icm" << MessageFailure::CountTooLarge << 19
-                                     << Status::TooLarge << 0 << QStringList() << 19;
-    QTest::newRow("ends in the third of three")
-        << "count-short.icm" << MessageFailure::OrderLinesIncomplete << 19 << Status::Counted << 3
-        << two << 29;
-    QTest::newRow("ends before the last price")
-        << "ends-before-last-price.icm" << MessageFailure::OrderLinesIncomplete << 19
-        << Status::Counted << 2 << QStringList{"100234"} << 26;
-    QTest::newRow("last price an empty line") << "empty-last-price.icm" << MessageFailure::None
-                                              << 19 << Status::Counted << 2 << two << 27;
+    StopRow("empty file", "empty.icm", HeaderIncomplete, 0, NoSection, 0, {}, 0);
+    StopRow("ends before the count line", "header-short.icm", HeaderIncomplete, 18, NoSection, 0,
+            {}, 18);
+    StopRow("blank count: no section", "count-blank.icm", None, 19, NoSection, 0, {}, 19);
+    StopRow("zero", "count-zero.icm", None, 19, Counted, 0, {}, 19);
+    StopRow("negative", "count-negative.icm", None, 19, Counted, -5, {}, 19);
+    StopRow("letters count zero", "count-letters.icm", None, 19, Counted, 0, {}, 19);
+    StopRow("2.6 counts three", "count-rounded.icm", None, 19, Counted, 3,
+            two + QStringList{"300111"}, 31);
+    StopRow("number and word", "count-words.icm", None, 19, Counted, 2, two, 27);
+    StopRow("lines after the last are ignored", "count-extra.icm", None, 19, Counted, 2, two, 27);
+    StopRow("count too large", "count-too-large.icm", CountTooLarge, 19, TooLarge, 0, {}, 19);
+    StopRow("ends in the third of three", "count-short.icm", OrderLinesIncomplete, 19, Counted, 3,
+            two, 29);
+    StopRow("ends before the last price", "ends-before-last-price.icm", OrderLinesIncomplete, 19,
+            Counted, 2, {"100234"}, 26);
+    StopRow("last price an empty line", "empty-last-price.icm", None, 19, Counted, 2, two, 27);
 }
 
 void MessageFileTest::orderStops() {
@@ -169,11 +171,11 @@ void MessageFileTest::confirmationReadsTheLineTable() {
     const IcbMessage message = ReadIcbMessage(Icb("full.icb"));
     QCOMPARE(message.failure, MessageFailure::None);
     QCOMPARE(message.header.size(), kIcbHeaderLines);
-    QCOMPARE(message.line(9), "1234.5");
-    QCOMPARE(message.line(12), "Artikel 200876 niet leverbaar");
-    QCOMPARE(message.line(14), "  ORD-778812  ");
-    QCOMPARE(message.line(19), "Utrecht");
-    QCOMPARE(message.line(20), "2");
+    CheckLines(message, {{9, "1234.5"},
+                         {12, "Artikel 200876 niet leverbaar"},
+                         {14, "  ORD-778812  "},
+                         {19, "Utrecht"},
+                         {20, "2"}});
     QCOMPARE(message.count.count, 2);
     QCOMPARE(message.linesRead, 32);
 
@@ -193,27 +195,21 @@ void MessageFileTest::confirmationReadsTheLineTable() {
 
 void MessageFileTest::confirmationStops_data() {
     AddStopColumns();
+    using enum MessageFailure;
+    using enum Status;
 
     const QStringList two{"100234", "200876"};
-    QTest::newRow("lone CR endings")
-        << "lone-cr.icb" << MessageFailure::None << 20 << Status::Counted << 2 << two << 32;
-    QTest::newRow("an order's header is too short")
-        << "header-short.icb" << MessageFailure::HeaderIncomplete << 19 << Status::NoSection << 0
-        << QStringList() << 19;
-    QTest::newRow("blank count: no section") << "count-blank.icb" << MessageFailure::None << 20
-                                             << Status::NoSection << 0 << QStringList() << 20;
-    QTest::newRow("zero") << "blank-date.icb" << MessageFailure::None << 20 << Status::Counted << 0
-                          << QStringList() << 20;
-    QTest::newRow("2.5 counts two")
-        << "count-half-even.icb" << MessageFailure::None << 20 << Status::Counted << 2 << two << 32;
-    QTest::newRow("ends in the second of two")
-        << "count-short.icb" << MessageFailure::OrderLinesIncomplete << 20 << Status::Counted << 2
-        << QStringList{"100234"} << 27;
-    QTest::newRow("count too small") << "count-too-large.icb" << MessageFailure::CountTooLarge << 20
-                                     << Status::TooLarge << 0 << QStringList() << 20;
-    QTest::newRow("largest count, one line written")
-        << "count-max.icb" << MessageFailure::OrderLinesIncomplete << 20 << Status::Counted << 32767
-        << QStringList{"100234"} << 26;
+    StopRow("lone CR endings", "lone-cr.icb", None, 20, Counted, 2, two, 32);
+    StopRow("an order's header is too short", "header-short.icb", HeaderIncomplete, 19, NoSection,
+            0, {}, 19);
+    StopRow("blank count: no section", "count-blank.icb", None, 20, NoSection, 0, {}, 20);
+    StopRow("zero", "blank-date.icb", None, 20, Counted, 0, {}, 20);
+    StopRow("2.5 counts two", "count-half-even.icb", None, 20, Counted, 2, two, 32);
+    StopRow("ends in the second of two", "count-short.icb", OrderLinesIncomplete, 20, Counted, 2,
+            {"100234"}, 27);
+    StopRow("count too small", "count-too-large.icb", CountTooLarge, 20, TooLarge, 0, {}, 20);
+    StopRow("largest count, one line written", "count-max.icb", OrderLinesIncomplete, 20, Counted,
+            32767, {"100234"}, 26);
 }
 
 void MessageFileTest::confirmationStops() {

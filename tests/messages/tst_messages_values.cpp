@@ -138,21 +138,17 @@ void ValuesTest::twoDecimalDisplay() {
 void ValuesTest::priceDisplay_data() {
     QTest::addColumn<QString>("price");
     QTest::addColumn<QString>("text");
+    const auto row = [](const char* tag, const char* price, const char* text) {
+        QTest::newRow(tag) << QString(price) << QString(text);
+    };
 
-    QTest::newRow("point") << "12.5"
-                           << "12,50";
-    QTest::newRow("comma reads the whole part") << "12,50"
-                                                << "12,00";
-    QTest::newRow("empty stays empty") << ""
-                                       << "";
-    QTest::newRow("spaces stay empty") << "   "
-                                       << "";
-    QTest::newRow("a tab is not blank") << "\t"
-                                        << "0,00";
-    QTest::newRow("letters") << "n.v.t."
-                             << "0,00";
-    QTest::newRow("thousands") << " 1234.5 "
-                               << "1.234,50";
+    row("point", "12.5", "12,50");
+    row("comma reads the whole part", "12,50", "12,00");
+    row("empty stays empty", "", "");
+    row("spaces stay empty", "   ", "");
+    row("a tab is not blank", "\t", "0,00");
+    row("letters", "n.v.t.", "0,00");
+    row("thousands", " 1234.5 ", "1.234,50");
 }
 
 void ValuesTest::priceDisplay() {
