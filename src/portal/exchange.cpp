@@ -222,8 +222,7 @@ void PortalExchange::SendBody(const QStringList& tickedNames) {
     if (order) StartPost(*order);
     while (order) {
         std::optional<PreparedOrder> next = nextPending();
-        Write(QStringLiteral("Bezig met het verzenden van ICM-bericht '") + order->name + u'\'',
-              kZwart);
+        WriteSending(order->name);
         const PostResult posted = order->posted ? http_.finish() : PostResult{};
         if (next) StartPost(*next);
         SettleOrder(*order, posted);
@@ -269,6 +268,10 @@ void PortalExchange::FetchBody() {
         return;
     }
     OphalenICB();
+}
+
+void PortalExchange::WriteSending(const QString& fileName) {
+    Write(QStringLiteral("Bezig met het verzenden van ICM-bericht '") + fileName + u'\'', kZwart);
 }
 
 void PortalExchange::WriteSendError() {
@@ -371,7 +374,7 @@ void PortalExchange::SettleOrder(const PreparedOrder& order, const PostResult& p
 }
 
 void PortalExchange::VerzendICM(const QString& fileName) {
-    Write(QStringLiteral("Bezig met het verzenden van ICM-bericht '") + fileName + u'\'', kZwart);
+    WriteSending(fileName);
     PreparedOrder order = PrepareOrder(fileName);
     StartPost(order);
     SettleOrder(order, order.posted ? http_.finish() : PostResult{});

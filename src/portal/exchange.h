@@ -62,6 +62,7 @@ class PortalExchange {
     void ReportRefusedOrders();
     void RestoreInterruptedMoves();
     void PutBack(const QString& moving, const QString& folder, const QString& name);
+    void WriteSending(const QString& fileName);
     void WriteSendError();
     void WriteFetchError();
     // An answer kept in the temp folder until each of its confirmations is stored; beside it

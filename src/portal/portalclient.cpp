@@ -218,11 +218,16 @@ PostResult PortalClient::waitForAnswer() {
     bool done = false;
     QEventLoop loop;
     QObject guard;  // the connections below end with it
-    const auto fail = [&](const QString& why) {
+    // Ends the wait: with the answer whole when why is empty, else as a failed post.
+    const auto end = [&](const QString& why = QString()) {
         if (done) return;
         failure = why;
         done = true;
         loop.quit();
+    };
+    // A failure always has its reason, so it is never taken for a whole answer.
+    const auto fail = [&](const QString& why) {
+        end(why.isEmpty() ? QStringLiteral("the post failed") : why);
     };
     QTimer deadline, quiet, tunnel;
     for (QTimer* timer : {&deadline, &quiet, &tunnel}) timer->setSingleShot(true);
@@ -234,20 +239,16 @@ PostResult PortalClient::waitForAnswer() {
             fail(QStringLiteral("the answer is larger than %1 bytes").arg(kMaxAnswerBytes));
         else if (state == HttpAnswerReader::State::Malformed)
             fail(QStringLiteral("the answer is not a well-formed HTTP answer"));
-        else if (state == HttpAnswerReader::State::Complete) {
-            done = true;
-            loop.quit();
-        }
+        else if (state == HttpAnswerReader::State::Complete)
+            end();
     };
     const auto connectionEnded = [&] {
         readAnswer();
         if (done) return;
-        if (reader.endOfConnection() == HttpAnswerReader::State::Complete) {
-            done = true;
-            loop.quit();
-            return;
-        }
-        fail(QStringLiteral("the connection closed before the whole answer had arrived"));
+        if (reader.endOfConnection() == HttpAnswerReader::State::Complete)
+            end();
+        else
+            fail(QStringLiteral("the connection closed before the whole answer had arrived"));
     };
     QObject::connect(&socket, &QIODevice::readyRead, &guard, readAnswer);
     QObject::connect(&socket, &QAbstractSocket::disconnected, &guard, connectionEnded);
